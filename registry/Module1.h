@@ -1,0 +1,35 @@
+#pragma once
+// The registry routines of the removal: read one value, delete one key.
+// They reach the registry only through RegOpenKeyExA, RegQueryValueExA,
+// RegDeleteKeyA and RegCloseKey, and report registry failures by status or not at all.
+
+#include <windows.h>
+
+#include <string>
+
+#include "registry/RegistryValue.h"
+
+namespace Module1 {
+
+// Every key is opened with options 0 and this access: the six key-specific rights,
+// none of the standard ones. A key the user may read but not change does not open.
+inline constexpr REGSAM kKeyAccess = 0x3F;
+
+// Status of ReadValueFromOpenKey when the type is neither REG_SZ nor REG_DWORD,
+// or when the size query failed.
+inline constexpr LONG kUnreadType = -1;
+
+// Reads the value `valueName` ("" is the default value) of `keyPath` below `root`.
+// Empty when the key or value is missing, refused, or of an unhandled type.
+// When `openResult` is given it receives what the open of the key returned.
+RegistryValue ReadRegistryValue(HKEY root, const std::wstring& keyPath, const std::wstring& valueName,
+                                LONG* openResult = nullptr);
+
+// Reads a value of a key that is already open into `output` (empty on entry).
+// Returns 0, the registry's code of a failed data query, or kUnreadType. Never throws.
+LONG ReadValueFromOpenKey(HKEY key, std::wstring valueName, RegistryValue& output) noexcept;
+
+// Asks the registry to delete the one key `keyPath` below `root`; reports nothing.
+void DeleteRegistryKey(HKEY root, const std::wstring& keyPath);
+
+}  // namespace Module1

@@ -1,0 +1,248 @@
+#include "window/Form1.h"
+
+#include <exception>
+
+#include "base/Errors.h"
+#include "resources/ResourceIds.h"
+#include "window/Ending.h"
+#include "window/Texts.h"
+
+namespace {
+
+constexpr wchar_t kWindowClass[] = L"QelpadRemoverForm1";
+constexpr DWORD kFormStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+constexpr DWORD kFormExStyle = WS_EX_APPWINDOW;
+#ifndef WM_DPICHANGED
+constexpr UINT WM_DPICHANGED = 0x02E0;
+#endif
+
+// Functions of newer user32 versions, looked up so that the program still starts on Windows 7.
+template <typename F>
+F User32Function(const char* name) {
+    return reinterpret_cast<F>(reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"user32.dll"), name)));
+}
+
+UINT DpiOfWindow(HWND hwnd) {
+    using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
+    static const auto getDpiForWindow = User32Function<GetDpiForWindowFn>("GetDpiForWindow");
+    if (getDpiForWindow) {
+        if (UINT dpi = getDpiForWindow(hwnd)) return dpi;
+    }
+    HDC screen = ::GetDC(nullptr);
+    const int dpi = screen ? ::GetDeviceCaps(screen, LOGPIXELSY) : USER_DEFAULT_SCREEN_DPI;
+    if (screen) ::ReleaseDC(nullptr, screen);
+    return static_cast<UINT>(dpi);
+}
+
+void AdjustForDpi(RECT& rect, UINT dpi) {
+    using AdjustFn = BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT);
+    static const auto adjustForDpi = User32Function<AdjustFn>("AdjustWindowRectExForDpi");
+    const BOOL adjusted = adjustForDpi ? adjustForDpi(&rect, kFormStyle, FALSE, kFormExStyle, dpi)
+                                       : ::AdjustWindowRectEx(&rect, kFormStyle, FALSE, kFormExStyle);
+    ThrowLastErrorIf(!adjusted, "AdjustWindowRectEx");
+}
+
+UniqueFont MakeFont(const FontDesign& design, UINT dpi) {
+    LOGFONTW font{};
+    font.lfHeight = -::MulDiv(design.points, static_cast<int>(dpi), 72);
+    font.lfWeight = design.weight;
+    font.lfCharSet = design.charSet;
+    font.lfOutPrecision = OUT_DEFAULT_PRECIS;
+    font.lfClipPrecision = CLIP_DEFAULT_PRECIS;
+    font.lfQuality = DEFAULT_QUALITY;
+    font.lfPitchAndFamily = DEFAULT_PITCH | FF_DONTCARE;
+    ::lstrcpynW(font.lfFaceName, design.face, LF_FACESIZE);
+    UniqueFont handle(::CreateFontIndirectW(&font));
+    ThrowLastErrorIf(!handle, "CreateFontIndirectW");
+    return handle;
+}
+
+}  // namespace
+
+Form1::Form1(HINSTANCE instance) : m_instance(instance) {
+    WNDCLASSEXW windowClass{};
+    windowClass.cbSize = sizeof(windowClass);
+    windowClass.lpfnWndProc = &Form1::WindowProc;
+    windowClass.hInstance = instance;
+    windowClass.hIcon = ::LoadIconW(instance, MAKEINTRESOURCEW(IDI_APP));
+    windowClass.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    windowClass.lpszClassName = kWindowClass;
+    ThrowLastErrorIf(!::RegisterClassExW(&windowClass), "RegisterClassExW");
+}
+
+void Form1::Show(int showCommand) {
+    m_hwnd = ::CreateWindowExW(kFormExStyle, kWindowClass, Texts::kDesignCaption, kFormStyle, 0, 0, 0, 0,
+                               nullptr, nullptr, m_instance, this);
+    ThrowLastErrorIf(!m_hwnd, "CreateWindowExW");
+    CreateControls();
+    Form_Load();
+
+    // Centred on the primary monitor's work area, sized for the window's own DPI.
+    RECT workArea{};
+    ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &workArea, 0);
+    const SIZE size = WindowSizeForDpi(m_dpi);
+    const int left = workArea.left + (workArea.right - workArea.left - size.cx) / 2;
+    const int top = workArea.top + (workArea.bottom - workArea.top - size.cy) / 2;
+    ::SetWindowPos(m_hwnd, nullptr, left, top, size.cx, size.cy, SWP_NOZORDER | SWP_NOACTIVATE);
+
+    ::ShowWindow(m_hwnd, showCommand);
+    ::UpdateWindow(m_hwnd);
+    m_lastFocus = Item(Control::Command1);
+    ::SetFocus(m_lastFocus);
+}
+
+void Form1::CreateControls() {
+    for (std::size_t i = 0; i < kForm1Controls.size(); ++i) {
+        const ControlDesign& design = kForm1Controls[i];
+        m_controls[i] = ::CreateWindowExW(0, design.className, design.text, design.style, 0, 0, 0, 0, m_hwnd,
+                                          reinterpret_cast<HMENU>(static_cast<INT_PTR>(design.id)), m_instance,
+                                          nullptr);
+        ThrowLastErrorIf(!m_controls[i], "CreateWindowExW");
+    }
+    // The Z order is the tab order: Tab moves through the controls by tab index.
+    HWND previous = HWND_TOP;
+    for (int tabIndex = 0; tabIndex < kControlCount; ++tabIndex) {
+        for (std::size_t i = 0; i < kForm1Controls.size(); ++i) {
+            if (kForm1Controls[i].tabIndex != tabIndex) continue;
+            ::SetWindowPos(m_controls[i], previous, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+            previous = m_controls[i];
+        }
+    }
+    ApplyDpi(DpiOfWindow(m_hwnd));
+}
+
+// Places every control and sets its font for `dpi`.
+void Form1::ApplyDpi(UINT dpi) {
+    UniqueFont formFont = MakeFont(kFormFont, dpi);
+    UniqueFont noticeFont = MakeFont(kNoticeFont, dpi);
+    for (std::size_t i = 0; i < kForm1Controls.size(); ++i) {
+        const ControlDesign& design = kForm1Controls[i];
+        ::SetWindowPos(m_controls[i], nullptr, TwipsToPixels(design.left, dpi), TwipsToPixels(design.top, dpi),
+                       TwipsToPixels(design.width, dpi), TwipsToPixels(design.height, dpi),
+                       SWP_NOZORDER | SWP_NOACTIVATE);
+        HFONT font = design.noticeFont ? noticeFont.Get() : formFont.Get();
+        ::SendMessageW(m_controls[i], WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+    }
+    // The controls now use the new fonts; the old ones can go.
+    m_formFont = std::move(formFont);
+    m_noticeFont = std::move(noticeFont);
+    m_dpi = dpi;
+}
+
+SIZE Form1::WindowSizeForDpi(UINT dpi) const {
+    RECT rect{0, 0, TwipsToPixels(kClientWidthTwips, dpi), TwipsToPixels(kClientHeightTwips, dpi)};
+    AdjustForDpi(rect, dpi);
+    return {rect.right - rect.left, rect.bottom - rect.top};
+}
+
+HWND Form1::Item(Control id) const {
+    for (std::size_t i = 0; i < kForm1Controls.size(); ++i) {
+        if (kForm1Controls[i].id == id) return m_controls[i];
+    }
+    return nullptr;
+}
+
+void Form1::SetText(Control id, const std::wstring& text) {
+    ThrowLastErrorIf(!::SetWindowTextW(Item(id), text.c_str()), "SetWindowTextW");
+}
+
+// A modal message box with the application title.
+int Form1::ShowMessage(const wchar_t* text, UINT style) {
+    return ::MessageBoxW(m_hwnd, text, Texts::kAppTitle, style);
+}
+
+void Form1::Form_Load() {
+    using namespace Texts;
+    std::wstring notice = kNoticeLine1;
+    notice += kLineBreak;
+    notice += kNoticeLine2;
+    notice += kLineBreak;
+    notice += kLineBreak;
+    notice += kNoticeLine4;
+    notice += kLineBreak;
+    notice += kNoticeLine5;
+    notice += kLineBreak;
+    notice += kLineBreak;
+    notice += kNoticeLine7;
+    notice += kLineBreak;
+    notice += kLineBreak;
+    notice += kNoticeLine9;
+    SetText(Control::Label1, notice);
+    SetText(Control::Label2, kPrompt);
+    SetText(Control::Label3, kCompany);
+    ThrowLastErrorIf(!::SetWindowTextW(m_hwnd, kWindowTitle), "SetWindowTextW");
+}
+
+void Form1::Command2_Click() {
+    UnloadAndEnd(m_hwnd);
+}
+
+void Form1::OnCommand(WORD controlId, WORD notification) {
+    if (notification != BN_CLICKED) return;
+    switch (static_cast<Control>(controlId)) {
+    case Control::Command1: Command1_Click(); break;
+    case Control::Command2: Command2_Click(); break;
+    default: break;
+    }
+}
+
+bool Form1::TranslateKeyboard(MSG& msg) {
+    if (!m_hwnd) return false;
+    // Enter presses the button that has the focus; neither button is a default button.
+    if (msg.message == WM_KEYDOWN && msg.wParam == VK_RETURN &&
+        (msg.hwnd == Item(Control::Command1) || msg.hwnd == Item(Control::Command2))) {
+        ::SendMessageW(msg.hwnd, BM_CLICK, 0, 0);
+        return true;
+    }
+    // Tab and Shift+Tab move between the buttons; Space presses the focused one.
+    return ::IsDialogMessageW(m_hwnd, &msg) != FALSE;
+}
+
+LRESULT Form1::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_COMMAND:
+        OnCommand(LOWORD(wParam), HIWORD(wParam));
+        return 0;
+    case WM_ACTIVATE:
+        // Give the focus back to the control that had it, as a dialog does.
+        if (LOWORD(wParam) == WA_INACTIVE) {
+            HWND focus = ::GetFocus();
+            if (focus && ::IsChild(m_hwnd, focus)) m_lastFocus = focus;
+        } else if (m_lastFocus) {
+            ::SetFocus(m_lastFocus);
+            return 0;
+        }
+        break;
+    case WM_DPICHANGED: {
+        ApplyDpi(HIWORD(wParam));
+        const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
+        const SIZE size = WindowSizeForDpi(m_dpi);
+        ::SetWindowPos(m_hwnd, nullptr, suggested->left, suggested->top, size.cx, size.cy,
+                       SWP_NOZORDER | SWP_NOACTIVATE);
+        return 0;
+    }
+    case WM_CLOSE:
+        // Closing through the frame unloads the window and ends the program, as Close does.
+        UnloadAndEnd(m_hwnd);
+    default:
+        break;
+    }
+    return ::DefWindowProcW(m_hwnd, message, wParam, lParam);
+}
+
+LRESULT CALLBACK Form1::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
+    try {
+        if (message == WM_NCCREATE) {
+            auto* form = static_cast<Form1*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+            form->m_hwnd = hwnd;
+            ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(form));
+        }
+        auto* form = reinterpret_cast<Form1*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+        return form ? form->HandleMessage(message, wParam, lParam) : ::DefWindowProcW(hwnd, message, wParam, lParam);
+    } catch (const std::exception& error) {
+        ReportUntrappedError(hwnd, error.what());
+    } catch (...) {
+        ReportUntrappedError(hwnd, nullptr);
+    }
+}

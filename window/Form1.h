@@ -1,0 +1,59 @@
+#pragma once
+// Form1: the tool's only window, its handlers, and the removal behind the Delete button.
+
+#include <windows.h>
+#include <oaidl.h>
+#include <wrl/client.h>
+
+#include <array>
+#include <string>
+
+#include "base/Unique.h"
+#include "window/Form1Design.h"
+
+class Form1 {
+public:
+    explicit Form1(HINSTANCE instance);
+    Form1(const Form1&) = delete;
+    Form1& operator=(const Form1&) = delete;
+
+    // Creates the window and its controls as designed, runs Form_Load, centres the
+    // window on the screen and shows it with the focus on the Delete button.
+    void Show(int showCommand);
+
+    // Keyboard navigation between the buttons; true when the message was used.
+    bool TranslateKeyboard(MSG& msg);
+
+    HWND Hwnd() const noexcept { return m_hwnd; }
+
+private:
+    static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) noexcept;
+    LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+
+    void CreateControls();
+    void ApplyDpi(UINT dpi);
+    SIZE WindowSizeForDpi(UINT dpi) const;
+    HWND Item(Control id) const;
+    void SetText(Control id, const std::wstring& text);
+    int ShowMessage(const wchar_t* text, UINT style);
+
+    void Form_Load();
+    void Command1_Click();
+    void Command2_Click();
+    void OnCommand(WORD controlId, WORD notification);
+
+    // The removal (Removal.cpp).
+    void DeleteFileIfPresent(const std::wstring& path);
+    void DeleteControlFiles(const std::wstring& folder);
+
+    HINSTANCE m_instance;
+    HWND m_hwnd{};
+    std::array<HWND, kControlCount> m_controls{};
+    UniqueFont m_formFont;
+    UniqueFont m_noticeFont;
+    UINT m_dpi = USER_DEFAULT_SCREEN_DPI;
+    HWND m_lastFocus{};
+
+    // The file-system object of the last press of Delete; held until the process ends.
+    Microsoft::WRL::ComPtr<IDispatch> fileSystem;
+};

@@ -1,0 +1,48 @@
+// Entry point: the tool's one window and its message loop.
+
+#include <windows.h>
+
+#include <exception>
+
+#include "base/Unique.h"
+#include "window/Ending.h"
+#include "window/Form1.h"
+
+namespace {
+
+// DLLs are loaded from the system folder only, never from the folder the tool was started from
+// (a Downloads folder may hold anything). Looked up, as Windows 7 without KB2533623 lacks it.
+void RestrictDllSearchToSystemFolder() noexcept {
+    using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
+    const auto setDefault = reinterpret_cast<SetDefaultDllDirectoriesFn>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories")));
+    if (setDefault) setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    ::SetDllDirectoryW(L"");
+}
+
+int RunMessageLoop(Form1& form) {
+    MSG msg;
+    while (::GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        if (form.TranslateKeyboard(msg)) continue;
+        ::TranslateMessage(&msg);
+        ::DispatchMessageW(&msg);
+    }
+    return static_cast<int>(msg.wParam);
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
+    RestrictDllSearchToSystemFolder();
+    ::HeapSetInformation(nullptr, HeapEnableTerminationOnCorruption, nullptr, 0);
+    try {
+        ComApartment com;
+        Form1 form(instance);
+        form.Show(showCommand);
+        return RunMessageLoop(form);
+    } catch (const std::exception& error) {
+        ReportUntrappedError(nullptr, error.what());
+    } catch (...) {
+        ReportUntrappedError(nullptr, nullptr);
+    }
+}
