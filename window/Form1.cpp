@@ -42,6 +42,13 @@ void AdjustForDpi(RECT& rect, UINT dpi) {
     ThrowLastErrorIf(!adjusted, "AdjustWindowRectEx");
 }
 
+// The application icon at a system metric's size; shared icons need no destroying.
+HICON AppIcon(HINSTANCE instance, int widthMetric, int heightMetric) {
+    return static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON,
+                                           ::GetSystemMetrics(widthMetric), ::GetSystemMetrics(heightMetric),
+                                           LR_SHARED));
+}
+
 UniqueFont MakeFont(const FontDesign& design, UINT dpi) {
     LOGFONTW font{};
     font.lfHeight = -::MulDiv(design.points, static_cast<int>(dpi), 72);
@@ -64,7 +71,8 @@ Form1::Form1(HINSTANCE instance) : m_instance(instance) {
     windowClass.cbSize = sizeof(windowClass);
     windowClass.lpfnWndProc = &Form1::WindowProc;
     windowClass.hInstance = instance;
-    windowClass.hIcon = ::LoadIconW(instance, MAKEINTRESOURCEW(IDI_APP));
+    windowClass.hIcon = AppIcon(instance, SM_CXICON, SM_CYICON);
+    windowClass.hIconSm = AppIcon(instance, SM_CXSMICON, SM_CYSMICON);
     windowClass.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
     windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     windowClass.lpszClassName = kWindowClass;
@@ -75,6 +83,9 @@ void Form1::Show(int showCommand) {
     m_hwnd = ::CreateWindowExW(kFormExStyle, kWindowClass, Texts::kDesignCaption, kFormStyle, 0, 0, 0, 0,
                                nullptr, nullptr, m_instance, this);
     ThrowLastErrorIf(!m_hwnd, "CreateWindowExW");
+    ::SendMessageW(m_hwnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(AppIcon(m_instance, SM_CXICON, SM_CYICON)));
+    ::SendMessageW(m_hwnd, WM_SETICON, ICON_SMALL,
+                   reinterpret_cast<LPARAM>(AppIcon(m_instance, SM_CXSMICON, SM_CYSMICON)));
     CreateControls();
     Form_Load();
 

@@ -1,0 +1,241 @@
+// The main window, seen from outside the tool's process as a person sees it: texts, layout,
+// fonts, focus and keyboard, and the ways the program ends.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+
+#include "support/WindowDriver.h"
+
+namespace {
+
+// The texts as a reader of the window must find them (written out here, not taken from the program).
+const std::wstring kTitle = L"QelpadRemover - Tavrex安全登录控件删除工具(TAVREX.COM) - Ver0.1";
+const std::wstring kNotice =
+    L"1）本工具将\"Tavrex安全登录控件\"从您的机器中彻底删除，不会破坏您的系统的任何部\r\n"
+    L"分。如果对此有任何疑问，请致电Tavrex咨询。\r\n"
+    L"\r\n"
+    L"2）为防止其他人冒用我公司的名义，创建恶意的应用程序，您必须确保本程序是从Tavrex\r\n"
+    L"网站（www.tavrex.com）下载得到的，执行完本程序，请将本程序彻底删除。\r\n"
+    L"\r\n"
+    L"3）您必须有其卸载程序和删除文件的权限。如果这不是您的机器，请不要执行删除操作。\r\n"
+    L"\r\n"
+    L"4）执行删除之前，请首先关闭所有打开的浏览器。";
+const std::wstring kPrompt = L"您已经确定阅读并理解上述的声明，方可按下面的【删除】按钮，执行删除操作：";
+const std::wstring kCompany = L"Tavrex有限公司";
+const std::wstring kDelete = L"【删除】";
+const std::wstring kClose = L"关闭";
+const std::wstring kFrame = L"使用前请详细阅读下面的声明：";
+
+struct ExpectedControl {
+    const wchar_t* className;
+    std::wstring text;
+    int left, top, width, height;  // twips, in the window's client area
+};
+
+// In tab order, which is the Z order: the frame, the notice, Delete, Close, the prompt, the company.
+const ExpectedControl kControlsInTabOrder[] = {
+    {L"Button", kFrame, 120, 120, 7575, 2415},
+    {L"Static", kNotice, 360, 480, 7215, 1695},
+    {L"Button", kDelete, 6540, 3000, 1215, 375},
+    {L"Button", kClose, 6540, 3480, 1215, 375},
+    {L"Static", kPrompt, 120, 2640, 7455, 255},
+    {L"Static", kCompany, 120, 3840, 4455, 255},
+};
+
+int Pixels(int twips, int dpi) { return ::MulDiv(twips, dpi, 1440); }
+
+void ExpectLayoutAt(HWND main, int dpi) {
+    const RECT client = ClientRect(main);
+    EXPECT_EQ(client.right, Pixels(7815, dpi));
+    EXPECT_EQ(client.bottom, Pixels(4185, dpi));
+    const std::vector<HWND> children = Children(main);
+    ASSERT_EQ(children.size(), std::size(kControlsInTabOrder));
+    for (std::size_t i = 0; i < children.size(); ++i) {
+        const ExpectedControl& expected = kControlsInTabOrder[i];
+        SCOPED_TRACE(expected.text);
+        const RECT rect = ChildRect(children[i]);
+        EXPECT_EQ(_wcsicmp(ClassName(children[i]).c_str(), expected.className), 0) << ClassName(children[i]);
+        EXPECT_EQ(rect.left, Pixels(expected.left, dpi));
+        EXPECT_EQ(rect.top, Pixels(expected.top, dpi));
+        EXPECT_EQ(rect.right - rect.left, Pixels(expected.width, dpi));
+        EXPECT_EQ(rect.bottom - rect.top, Pixels(expected.height, dpi));
+    }
+}
+
+class MainWindow : public ::testing::Test {
+protected:
+    HWND Button(const std::wstring& text) { return ChildWithText(app.MainWindow(), text); }
+
+    AppProcess app;
+};
+
+TEST_F(MainWindow, ShowsTheFinalTextsFromTheFirstMoment) {
+    ASSERT_NE(app.MainWindow(), nullptr);
+    EXPECT_EQ(WindowText(app.MainWindow()), kTitle);
+    const std::vector<HWND> children = Children(app.MainWindow());
+    ASSERT_EQ(children.size(), std::size(kControlsInTabOrder));
+    for (std::size_t i = 0; i < children.size(); ++i) {
+        EXPECT_EQ(WindowText(children[i]), kControlsInTabOrder[i].text) << "control " << i << " in tab order";
+    }
+    // Nine lines, 3, 6 and 8 empty, no break after the last; a word runs on from line 1 to 2.
+    std::vector<std::wstring> lines;
+    for (std::size_t start = 0;;) {
+        const std::size_t end = kNotice.find(L"\r\n", start);
+        lines.push_back(kNotice.substr(start, end - start));
+        if (end == std::wstring::npos) break;
+        start = end + 2;
+    }
+    ASSERT_EQ(lines.size(), 9u);
+    EXPECT_TRUE(lines[2].empty() && lines[5].empty() && lines[7].empty());
+    EXPECT_EQ(lines[0].substr(lines[0].size() - 3), L"任何部");
+    EXPECT_EQ(lines[1].substr(0, 2), L"分。");
+
+    // The design texts are replaced before the window shows.
+    for (const std::wstring& seen : app.FirstSeenTexts()) {
+        SCOPED_TRACE(seen);
+        EXPECT_NE(seen, L"Tavrex安全控件删除工具");
+        EXPECT_NE(seen, L"Label1");
+        EXPECT_NE(seen, L"Label2");
+        EXPECT_NE(seen, L"Label3");
+    }
+    EXPECT_EQ(app.FirstSeenTexts().front(), kTitle);
+}
+
+TEST_F(MainWindow, PlacesEveryControlAsDesignedAt96Dpi) {
+    ASSERT_NE(app.MainWindow(), nullptr);
+    ExpectLayoutAt(app.MainWindow(), 96);
+}
+
+TEST_F(MainWindow, IsAFixedSizeWindowCentredOnTheScreen) {
+    HWND main = app.MainWindow();
+    ASSERT_NE(main, nullptr);
+    const LONG style = ::GetWindowLongW(main, GWL_STYLE);
+    EXPECT_TRUE(style & WS_SYSMENU);
+    EXPECT_TRUE(style & WS_MINIMIZEBOX);
+    EXPECT_FALSE(style & WS_MAXIMIZEBOX);
+    EXPECT_FALSE(style & WS_THICKFRAME) << "the layout is fixed; the window must not resize";
+    EXPECT_EQ(::GetWindow(main, GW_OWNER), nullptr) << "an unowned window gets a taskbar button";
+    EXPECT_TRUE(::GetWindowLongW(main, GWL_EXSTYLE) & WS_EX_APPWINDOW);
+    EXPECT_EQ(::GetMenu(main), nullptr);
+
+    RECT window{}, workArea{};
+    ::GetWindowRect(main, &window);
+    ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &workArea, 0);
+    EXPECT_LE(std::abs((window.left + window.right) - (workArea.left + workArea.right)), 1);
+    EXPECT_LE(std::abs((window.top + window.bottom) - (workArea.top + workArea.bottom)), 1);
+
+    for (HWND child : Children(main)) {
+        SCOPED_TRACE(WindowText(child));
+        EXPECT_TRUE(::IsWindowVisible(child));
+        EXPECT_TRUE(::IsWindowEnabled(child));
+        const LONG childStyle = ::GetWindowLongW(child, GWL_STYLE);
+        if (ClassName(child) == L"Static") {
+            EXPECT_EQ(childStyle & SS_TYPEMASK, SS_LEFT);
+            EXPECT_FALSE(::GetWindowLongW(child, GWL_EXSTYLE) & (WS_EX_CLIENTEDGE | WS_EX_STATICEDGE));
+        }
+    }
+    for (const std::wstring& text : {kDelete, kClose}) {
+        EXPECT_EQ(::GetWindowLongW(Button(text), GWL_STYLE) & BS_TYPEMASK, BS_PUSHBUTTON)
+            << "neither button is a default button";
+    }
+}
+
+TEST_F(MainWindow, HasTheIconAndTheNoticeHasAFontOfItsOwn) {
+    ASSERT_NE(app.MainWindow(), nullptr);
+    const InsideFacts inside = ReadInside(app);
+    EXPECT_EQ(inside.icon.cx, 32) << "the window shows the application icon";
+    EXPECT_EQ(inside.icon.cy, 32);
+    std::map<std::wstring, FontFacts> byText;
+    for (HWND child : Children(app.MainWindow())) {
+        for (const auto& [id, facts] : inside.fonts) {
+            if (id == ::GetDlgCtrlID(child)) byText[WindowText(child)] = facts;
+        }
+    }
+    ASSERT_EQ(byText.size(), 6u) << "every control has a font of its own setting";
+    for (const auto& [text, facts] : byText) {
+        SCOPED_TRACE(text);
+        EXPECT_EQ(facts.face, text == kNotice ? L"新宋体" : L"宋体");
+        EXPECT_EQ(facts.height, -12) << "9 points at 96 dpi";
+        EXPECT_EQ(facts.weight, FW_NORMAL);
+        EXPECT_EQ(facts.charSet, GB2312_CHARSET);
+        EXPECT_FALSE(facts.italic || facts.underline || facts.strikeOut);
+    }
+}
+
+TEST_F(MainWindow, FocusStartsOnDeleteAndTabMovesBetweenTheButtons) {
+    ASSERT_NE(app.MainWindow(), nullptr);
+    HWND deleteButton = Button(kDelete);
+    HWND closeButton = Button(kClose);
+    EXPECT_EQ(app.Focus(), deleteButton);
+
+    BringToFront(app.MainWindow());
+    TypeKey(VK_TAB);
+    EXPECT_TRUE(WaitUntil([&] { return app.Focus() == closeButton; })) << "Tab from Delete goes to Close";
+    TypeKey(VK_TAB);
+    EXPECT_TRUE(WaitUntil([&] { return app.Focus() == deleteButton; })) << "Tab from Close goes back to Delete";
+    TypeKey(VK_TAB, true);
+    EXPECT_TRUE(WaitUntil([&] { return app.Focus() == closeButton; })) << "Shift+Tab from Delete goes to Close";
+    TypeKey(VK_TAB, true);
+    EXPECT_TRUE(WaitUntil([&] { return app.Focus() == deleteButton; }));
+    EXPECT_TRUE(app.Running());
+}
+
+TEST_F(MainWindow, EnterAndSpacePressTheFocusedButton) {
+    ASSERT_NE(app.MainWindow(), nullptr);
+    BringToFront(app.MainWindow());
+    // Delete has the focus: Enter asks for confirmation, in a box with the application's title.
+    TypeKey(VK_RETURN);
+    HWND box = app.WaitForMessageBox();
+    ASSERT_NE(box, nullptr) << "Enter did not press Delete";
+    EXPECT_EQ(ReadMessageBox(box).title, L"删除控件");
+    AnswerMessageBox(box, IDCANCEL);
+    // Space presses it too.
+    BringToFront(app.MainWindow());
+    EXPECT_TRUE(WaitUntil([&] { return app.Focus() == Button(kDelete); })) << "the focus comes back to Delete";
+    TypeKey(VK_SPACE);
+    box = app.WaitForMessageBox();
+    ASSERT_NE(box, nullptr) << "Space did not press Delete";
+    AnswerMessageBox(box, IDCANCEL);
+    // Enter on Close ends the program.
+    BringToFront(app.MainWindow());
+    TypeKey(VK_TAB);
+    ASSERT_TRUE(WaitUntil([&] { return app.Focus() == Button(kClose); }));
+    TypeKey(VK_RETURN);
+    EXPECT_EQ(app.WaitForExit(), 0u);
+}
+
+TEST_F(MainWindow, CloseEndsTheProcessAtOnceWithExitCodeZero) {
+    ASSERT_NE(app.MainWindow(), nullptr);
+    PressButton(Button(kClose));
+    EXPECT_EQ(app.WaitForExit(), 0u);
+}
+
+TEST_F(MainWindow, ClosingThroughTheFrameEndsTheProcess) {
+    ASSERT_NE(app.MainWindow(), nullptr);
+    ::PostMessageW(app.MainWindow(), WM_SYSCOMMAND, SC_CLOSE, 0);
+    EXPECT_EQ(app.WaitForExit(), 0u);
+    EXPECT_TRUE(app.NoMessageBoxFor(0)) << "no question is asked";
+}
+
+// At 144 dpi every position, size and font follows the window's own DPI.
+TEST(MainWindowDpi, ScalesTheLayoutAndFontsWithTheDpi) {
+    HKEY desktop = nullptr;
+    ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                                &desktop, nullptr),
+              ERROR_SUCCESS);
+    const DWORD dpi = 144;
+    ::RegSetValueExW(desktop, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi), sizeof(dpi));
+    ::RegCloseKey(desktop);
+
+    AppProcess app;
+    ASSERT_NE(app.MainWindow(), nullptr);
+    ExpectLayoutAt(app.MainWindow(), 144);
+    for (const auto& [id, facts] : ReadInside(app).fonts) {
+        SCOPED_TRACE(id);
+        EXPECT_EQ(facts.height, -18) << "9 points at 144 dpi";
+    }
+}
+
+}  // namespace
