@@ -1,36 +1,31 @@
 #pragma once
-// One error model: a failure inside a command throws, carrying what failed and
-// its code; the handler that owns the error route catches it.
+// One error model: a failure inside a command throws, carrying what failed and its code; the
+// handler that owns the error route catches it. Making one allocates nothing, so it can be
+// thrown when memory has run out.
 
 #include <windows.h>
 
-#include <stdexcept>
-#include <string>
+#include <exception>
 
-class Win32Error : public std::runtime_error {
+class Win32Error : public std::exception {
 public:
-    Win32Error(const char* what, DWORD code)
-        : std::runtime_error(std::string(what) + " failed, error " + std::to_string(code)), m_code(code) {}
+    Win32Error(const char* what, DWORD code) noexcept : m_what(what), m_code(code) {}
+    const char* what() const noexcept override { return m_what; }
     DWORD Code() const noexcept { return m_code; }
 
 private:
+    const char* m_what;  // the failing call: a literal
     DWORD m_code;
 };
 
-class ComError : public std::runtime_error {
+class ComError : public std::exception {
 public:
-    ComError(const char* what, HRESULT hr)
-        : std::runtime_error(std::string(what) + " failed, HRESULT 0x" + Hex(hr)), m_hr(hr) {}
+    ComError(const char* what, HRESULT hr) noexcept : m_what(what), m_hr(hr) {}
+    const char* what() const noexcept override { return m_what; }
     HRESULT Result() const noexcept { return m_hr; }
 
 private:
-    static std::string Hex(HRESULT hr) {
-        static const char digits[] = "0123456789ABCDEF";
-        std::string s(8, '0');
-        auto v = static_cast<unsigned long>(hr);
-        for (int i = 7; i >= 0; --i, v >>= 4) s[i] = digits[v & 0xF];
-        return s;
-    }
+    const char* m_what;  // the failing call: a literal
     HRESULT m_hr;
 };
 

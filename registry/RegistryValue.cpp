@@ -1,7 +1,9 @@
 #include "registry/RegistryValue.h"
 
+#include "base/DecimalText.h"
+
 std::wstring RegistryValue::ToText() const {
     if (IsText()) return AsText();
-    if (IsInteger()) return std::to_wstring(AsInteger());
+    if (IsInteger()) return DecimalText(AsInteger());
     return {};
 }

@@ -1,7 +1,5 @@
 #include "window/Form1.h"
 
-#include <exception>
-
 #include "base/Errors.h"
 #include "resources/ResourceIds.h"
 #include "window/Ending.h"
@@ -251,9 +249,7 @@ LRESULT CALLBACK Form1::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARA
         }
         auto* form = reinterpret_cast<Form1*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
         return form ? form->HandleMessage(message, wParam, lParam) : ::DefWindowProcW(hwnd, message, wParam, lParam);
-    } catch (const std::exception& error) {
-        ReportUntrappedError(hwnd, error.what());
     } catch (...) {
-        ReportUntrappedError(hwnd, nullptr);
+        ReportUntrappedError(hwnd);
     }
 }

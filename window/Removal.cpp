@@ -2,6 +2,7 @@
 
 #include <cwctype>
 
+#include "base/DecimalText.h"
 #include "base/Errors.h"
 #include "base/Unique.h"
 #include "registry/Module1.h"
@@ -26,7 +27,7 @@ std::vector<RegistryKey> RegistrationKeys() {
 std::vector<std::wstring> ControlFolders() {
     std::vector<std::wstring> folders = {Names::kSystemFolder, Names::kMakerFolder};
     for (int n = Names::kFirstConflictFolder; n <= Names::kLastConflictFolder; ++n) {
-        folders.push_back(Names::kConflictFolderPrefix + std::to_wstring(n));
+        folders.push_back(Names::kConflictFolderPrefix + DecimalText(n));
     }
     return folders;
 }

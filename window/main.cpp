@@ -2,8 +2,6 @@
 
 #include <windows.h>
 
-#include <exception>
-
 #include "base/Unique.h"
 #include "window/Ending.h"
 #include "window/Form1.h"
@@ -40,9 +38,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
         Form1 form(instance);
         form.Show(showCommand);
         return RunMessageLoop(form);
-    } catch (const std::exception& error) {
-        ReportUntrappedError(nullptr, error.what());
     } catch (...) {
-        ReportUntrappedError(nullptr, nullptr);
+        ReportUntrappedError(nullptr);
     }
 }

@@ -1,0 +1,18 @@
+#pragma once
+// A number as decimal text, with a minus sign when negative. (std::to_wstring would bring in
+// the C library's whole formatting engine, an eighth of the executable.)
+
+#include <cstdint>
+#include <string>
+
+inline std::wstring DecimalText(std::int64_t number) {
+    wchar_t digits[24];
+    wchar_t* first = digits + 24;
+    std::uint64_t magnitude = number < 0 ? 0 - static_cast<std::uint64_t>(number) : static_cast<std::uint64_t>(number);
+    do {
+        *--first = static_cast<wchar_t>(L'0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude != 0);
+    if (number < 0) *--first = L'-';
+    return std::wstring(first, digits + 24);
+}

@@ -1,0 +1,260 @@
+// The pieces of the removal that need no window: which keys it deletes and in which order, which
+// folders it visits, how it cuts the registered module path, which registered paths it is willing
+// to delete, and the directory search it asks before every deletion (against real files).
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "base/Errors.h"
+#include "window/Removal.h"
+
+namespace {
+
+std::string Show(const std::wstring& text) { return ::testing::PrintToString(text); }
+
+const std::wstring kNul(1, L'\0');
+
+// Children always before their parent; the class keys below HKEY_CLASSES_ROOT, then the
+// distribution unit below HKEY_LOCAL_MACHINE.
+TEST(RemovalPlan, DeletesTheNineteenKeysInThisOrder) {
+    const wchar_t* const kClass = L"CLSID\\{3F6B2C81-7D4E-4A19-9C05-62E8B1D4A7F3}";
+    const wchar_t* const kUnit =
+        L"SOFTWARE\\Microsoft\\Code Store Database\\Distribution Units\\{3F6B2C81-7D4E-4A19-9C05-62E8B1D4A7F3}";
+    const struct {
+        HKEY root;
+        std::wstring path;
+    } expected[] = {
+        {HKEY_CLASSES_ROOT, std::wstring(kClass) + L"\\VersionIndependentProgID"},
+        {HKEY_CLASSES_ROOT, std::wstring(kClass) + L"\\Version"},
+        {HKEY_CLASSES_ROOT, std::wstring(kClass) + L"\\TypeLib"},
+        {HKEY_CLASSES_ROOT, std::wstring(kClass) + L"\\ToolboxBitmap32"},
+        {HKEY_CLASSES_ROOT, std::wstring(kClass) + L"\\Programmable"},
+        {HKEY_CLASSES_ROOT, std::wstring(kClass) + L"\\ProgID"},
+        {HKEY_CLASSES_ROOT, std::wstring(kClass) + L"\\MiscStatus\\1"},
+        {HKEY_CLASSES_ROOT, std::wstring(kClass) + L"\\MiscStatus"},
+        {HKEY_CLASSES_ROOT, std::wstring(kClass) + L"\\InprocServer32"},
+        {HKEY_CLASSES_ROOT, std::wstring(kClass) + L"\\Implemented Categories\\{7DD95802-9882-11CF-9FA9-00AA006C42C4}"},
+        {HKEY_CLASSES_ROOT, std::wstring(kClass) + L"\\Implemented Categories\\{7DD95801-9882-11CF-9FA9-00AA006C42C4}"},
+        {HKEY_CLASSES_ROOT, std::wstring(kClass) + L"\\Implemented Categories"},
+        {HKEY_CLASSES_ROOT, std::wstring(kClass) + L"\\Control"},
+        {HKEY_CLASSES_ROOT, kClass},
+        {HKEY_LOCAL_MACHINE, std::wstring(kUnit) + L"\\InstalledVersion"},
+        {HKEY_LOCAL_MACHINE, std::wstring(kUnit) + L"\\DownloadInformation"},
+        {HKEY_LOCAL_MACHINE, std::wstring(kUnit) + L"\\Contains\\Files"},
+        {HKEY_LOCAL_MACHINE, std::wstring(kUnit) + L"\\Contains"},
+        {HKEY_LOCAL_MACHINE, kUnit},
+    };
+    const std::vector<RegistryKey> keys = RegistrationKeys();
+    ASSERT_EQ(keys.size(), std::size(expected));
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        SCOPED_TRACE(i + 1);
+        EXPECT_EQ(keys[i].path, expected[i].path);
+        EXPECT_EQ(keys[i].root, expected[i].root);
+    }
+}
+
+// Two fixed folders, then CONFLICT.1 to CONFLICT.100 in decimal without leading zeros, every one.
+TEST(RemovalPlan, VisitsTheSystemAndMakerFoldersThenAHundredConflictFolders) {
+    const std::wstring conflict = L"C:\\WINDOWS\\Downloaded Program Files\\CONFLICT.";
+    const std::vector<std::wstring> folders = ControlFolders();
+    ASSERT_EQ(folders.size(), 102u);
+    EXPECT_EQ(folders[0], L"C:\\WINDOWS\\system32");
+    EXPECT_EQ(folders[1], L"C:\\WINDOWS\\system32\\Morvex");
+    EXPECT_EQ(folders[2], conflict + L"1");
+    EXPECT_EQ(folders[10], conflict + L"9");
+    EXPECT_EQ(folders[11], conflict + L"10");
+    EXPECT_EQ(folders[51], conflict + L"50");
+    EXPECT_EQ(folders[100], conflict + L"99");
+    EXPECT_EQ(folders[101], conflict + L"100");
+    for (const std::wstring& folder : folders) {
+        SCOPED_TRACE(Show(folder));
+        EXPECT_NE(folder.back(), L'\\') << "the file names bring their own backslash";
+    }
+}
+
+TEST(RemovalPlan, RegisteredPathIsCutAtTheFirstComma) {
+    const struct {
+        std::wstring text;
+        std::wstring piece;
+    } cases[] = {
+        {L"C:\\x\\a.dll, 1", L"C:\\x\\a.dll"},
+        {L",C:\\x\\a.dll", L""},
+        {L"a,b,c", L"a"},
+        {L" C:\\x\\a.dll ,1", L" C:\\x\\a.dll "},            // not trimmed
+        {L"C:\\x\\a.dll" + kNul, L"C:\\x\\a.dll" + kNul},  // no comma: the whole text, NUL kept
+        {L"C:\\a.dll" + kNul + L",1", L"C:\\a.dll" + kNul},  // a NUL is just a character
+        {kNul, kNul},
+        {L"", L""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(Show(c.text));
+        EXPECT_EQ(Show(FirstPiece(c.text, L',')), Show(c.piece));
+    }
+}
+
+// Any program of the user can write the class registration; only a fully qualified local path
+// that ends in the control's module, without wildcards, is ever deleted.
+TEST(RemovalPlan, DeletesARegisteredPathOnlyWhenItNamesTheControlModule) {
+    const std::wstring accepted[] = {
+        L"C:\\x\\Qelpad80.dll",
+        L"c:\\WINDOWS\\system32\\QELPAD80.DLL",
+        L"Z:\\Qelpad80.dll",
+        L"C:\\Program Files\\Tavrex\\qelpad80.Dll",
+        L"C:\\x\\Qelpad80.dll" + kNul,                    // stored with its NUL
+        L"C:\\x\\Qelpad80.dll" + kNul + L"*\\other.dll",  // judged up to the first NUL
+    };
+    for (const std::wstring& path : accepted) {
+        SCOPED_TRACE(Show(path));
+        EXPECT_TRUE(IsControlModulePath(path));
+    }
+    const std::wstring refused[] = {
+        L"",
+        kNul,
+        L"C:\\keep\\important.dll",
+        L"C:\\keep\\Qelpad80.dll.bak",
+        L"C:\\keep\\xQelpad80.dll",
+        L"C:\\keep\\Qelpad80.dl",
+        L"C:\\keep\\Qelpad80.dll.",
+        L"C:\\keep\\Qelpad80.dll:stream",
+        L"C:\\keep\\Qelpad80.dll\\",
+        L"C:\\keep\\*.dll",
+        L"C:\\keep\\*",
+        L"C:\\keep\\Qelpad80.dl?",
+        L"C:\\ke?p\\Qelpad80.dll",
+        L"C:\\*\\Qelpad80.dll",
+        L"Qelpad80.dll",
+        L"keep\\Qelpad80.dll",
+        L"\\keep\\Qelpad80.dll",
+        L"C:Qelpad80.dll",
+        L"C:keep\\Qelpad80.dll",
+        L"\\\\server\\share\\Qelpad80.dll",
+        L"\\\\?\\C:\\keep\\Qelpad80.dll",
+        L"\\\\.\\C:\\keep\\Qelpad80.dll",
+        L"C:/keep/Qelpad80.dll",
+        L"C:\\keep/Qelpad80.dll",
+        L"1:\\keep\\Qelpad80.dll",
+        L"\xFF23:\\keep\\Qelpad80.dll",  // a full-width letter is no drive
+        L"C:\\keep\\important.dll" + kNul + L"C:\\x\\Qelpad80.dll",
+        kNul + L"C:\\x\\Qelpad80.dll",
+    };
+    for (const std::wstring& path : refused) {
+        SCOPED_TRACE(Show(path));
+        EXPECT_FALSE(IsControlModulePath(path));
+    }
+}
+
+// The search asked before every deletion, against real files in a folder of this test's own.
+class RemovalFileSearch : public ::testing::Test {
+protected:
+    void SetUp() override {
+        wchar_t temp[MAX_PATH];
+        ASSERT_NE(::GetTempPathW(MAX_PATH, temp), 0u);
+        m_folder = std::wstring(temp) + L"qelpad-search-" + std::to_wstring(::GetCurrentProcessId());
+        ASSERT_TRUE(::CreateDirectoryW(m_folder.c_str(), nullptr)) << ::GetLastError();
+    }
+
+    void TearDown() override {
+        for (const std::wstring& name : m_made) {
+            const std::wstring path = At(name);
+            ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (!::DeleteFileW(path.c_str())) ::RemoveDirectoryW(path.c_str());
+        }
+        ::RemoveDirectoryW(m_folder.c_str());
+    }
+
+    std::wstring At(const std::wstring& name) const { return m_folder + L"\\" + name; }
+
+    void MakeFile(const std::wstring& name, DWORD attributes) {
+        const std::wstring path = At(name);
+        HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, attributes, nullptr);
+        ASSERT_NE(file, INVALID_HANDLE_VALUE) << Show(name) << ", error " << ::GetLastError();
+        ::CloseHandle(file);
+        m_made.push_back(name);
+        ASSERT_TRUE(::SetFileAttributesW(path.c_str(), attributes)) << ::GetLastError();
+        // Wine keeps hidden and system in an extended attribute; a file system without them
+        // would make this test meaningless. Observed: FILE_ATTRIBUTE_NORMAL reads back as ARCHIVE.
+        const DWORD kept = attributes & ~FILE_ATTRIBUTE_NORMAL;
+        ASSERT_EQ(::GetFileAttributesW(path.c_str()) & kept, kept) << Show(name);
+    }
+
+    void MakeFolder(const std::wstring& name) {
+        ASSERT_TRUE(::CreateDirectoryW(At(name).c_str(), nullptr)) << ::GetLastError();
+        m_made.insert(m_made.begin(), name);  // removed after the files
+    }
+
+    std::wstring m_folder;
+    std::vector<std::wstring> m_made;
+};
+
+TEST_F(RemovalFileSearch, FindsOrdinaryFilesOnly) {
+    const struct {
+        const wchar_t* name;
+        DWORD attributes;
+        bool found;
+    } cases[] = {
+        {L"normal.dll", FILE_ATTRIBUTE_NORMAL, true},
+        {L"readonly.dll", FILE_ATTRIBUTE_READONLY, true},
+        {L"archive.dll", FILE_ATTRIBUTE_ARCHIVE, true},
+        {L"readonly-archive.dll", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE, true},
+        {L"hidden.dll", FILE_ATTRIBUTE_HIDDEN, false},
+        {L"system.dll", FILE_ATTRIBUTE_SYSTEM, false},
+        {L"hidden-readonly.dll", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY, false},
+        {L"system-archive.dll", FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE, false},
+    };
+    for (const auto& c : cases) ASSERT_NO_FATAL_FAILURE(MakeFile(c.name, c.attributes));
+    ASSERT_NO_FATAL_FAILURE(MakeFolder(L"folder.dll"));
+
+    for (const auto& c : cases) {
+        SCOPED_TRACE(Show(c.name));
+        EXPECT_EQ(Show(FindNormalFile(At(c.name))), Show(c.found ? c.name : L""));
+    }
+    EXPECT_EQ(Show(FindNormalFile(At(L"folder.dll"))), Show(L"")) << "a folder is not a file";
+}
+
+TEST_F(RemovalFileSearch, MissingFileOrFolderGivesNothing) {
+    ASSERT_NO_FATAL_FAILURE(MakeFile(L"a.dll", FILE_ATTRIBUTE_NORMAL));
+    EXPECT_EQ(Show(FindNormalFile(At(L"b.dll"))), Show(L""));
+    EXPECT_EQ(Show(FindNormalFile(At(L"missing\\a.dll"))), Show(L""));
+    EXPECT_EQ(Show(FindNormalFile(L"C:\\no such folder\\CONFLICT.7\\a.dll")), Show(L""));
+    EXPECT_EQ(Show(FindNormalFile(L"")), Show(L""));
+    EXPECT_EQ(Show(FindNormalFile(kNul)), Show(L""));
+}
+
+// A module path stored with its NUL reaches the search with the NUL at its end.
+TEST_F(RemovalFileSearch, JudgesThePathUpToItsFirstNul) {
+    ASSERT_NO_FATAL_FAILURE(MakeFile(L"a.dll", FILE_ATTRIBUTE_NORMAL));
+    ASSERT_NO_FATAL_FAILURE(MakeFile(L"b.dll", FILE_ATTRIBUTE_NORMAL));
+    EXPECT_EQ(Show(FindNormalFile(At(L"a.dll") + kNul)), Show(L"a.dll"));
+    EXPECT_EQ(Show(FindNormalFile(At(L"a.dll") + kNul + L"junk")), Show(L"a.dll"));
+    EXPECT_EQ(Show(FindNormalFile(At(L"c.dll") + kNul + At(L"b.dll"))), Show(L""))
+        << "what follows the NUL is not searched";
+    EXPECT_EQ(Show(FindNormalFile(At(L"a.dl") + kNul + L"l")), Show(L""));
+}
+
+// A search that fails for another reason than "nothing there" is an error for the caller (the
+// removal then shows its warning). Observed under Wine: a folder part holding '|' or a wildcard
+// is refused with ERROR_INVALID_NAME (a '|' in the last part merely finds nothing).
+TEST_F(RemovalFileSearch, OtherFailuresOfTheSearchAreErrors) {
+    const std::wstring invalid = At(L"a|b\\Qelpad80.dll");
+    WIN32_FIND_DATAW data{};
+    ::SetLastError(0xdeadbeef);
+    const HANDLE search = ::FindFirstFileW(invalid.c_str(), &data);
+    const DWORD error = ::GetLastError();
+    if (search != INVALID_HANDLE_VALUE) ::FindClose(search);
+    ASSERT_EQ(search, INVALID_HANDLE_VALUE);
+    ASSERT_EQ(error, static_cast<DWORD>(ERROR_INVALID_NAME));
+
+    try {
+        const std::wstring found = FindNormalFile(invalid);
+        ADD_FAILURE() << "no error, found " << Show(found);
+    } catch (const Win32Error& e) {
+        EXPECT_EQ(e.Code(), static_cast<DWORD>(ERROR_INVALID_NAME)) << e.what();
+    }
+}
+
+}  // namespace

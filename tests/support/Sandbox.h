@@ -1,0 +1,87 @@
+#pragma once
+// A sample installation of the control, planted in this test's own Wine prefix (the tool runs in
+// the same prefix, so it sees what is planted here): the control's files with any attributes,
+// its class and distribution-unit keys, the registered module path in any type and bytes, and
+// beside all of it canary files and sentinel keys that a removal must leave alone.
+//
+// The names are written out here, not taken from the program, so that the tests check it.
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace Sandbox {
+
+inline constexpr wchar_t kClassKey[] = L"CLSID\\{3F6B2C81-7D4E-4A19-9C05-62E8B1D4A7F3}";
+inline constexpr wchar_t kModulePathKey[] = L"CLSID\\{3F6B2C81-7D4E-4A19-9C05-62E8B1D4A7F3}\\ToolboxBitmap32";
+inline constexpr wchar_t kUnitKey[] =
+    L"SOFTWARE\\Microsoft\\Code Store Database\\Distribution Units\\{3F6B2C81-7D4E-4A19-9C05-62E8B1D4A7F3}";
+
+inline constexpr wchar_t kSystemFolder[] = L"C:\\WINDOWS\\system32";
+inline constexpr wchar_t kMakerFolder[] = L"C:\\WINDOWS\\system32\\Morvex";
+inline constexpr wchar_t kDownloadFolder[] = L"C:\\WINDOWS\\Downloaded Program Files";
+// Where the sample installation registers its module (not one of the fixed folders).
+inline constexpr wchar_t kRegisteredFolder[] = L"C:\\Program Files\\Tavrex";
+// Files that a registered module path may name but the removal must keep.
+inline constexpr wchar_t kKeepFolder[] = L"C:\\keep";
+
+// "C:\WINDOWS\Downloaded Program Files\CONFLICT.<n>"; `n` is written as given.
+std::wstring ConflictFolder(const std::wstring& n);
+std::wstring ConflictFolder(int n);
+std::wstring ModuleIn(const std::wstring& folder);  // folder\Qelpad80.dll
+std::wstring SetupIn(const std::wstring& folder);   // folder\Kest.inf
+
+// ---- Files ----
+
+// Makes a folder and its parents.
+void PlantFolder(const std::wstring& path);
+// Makes a file (and its folder) holding its own path, then gives it `attributes` (0: leave them).
+void PlantFile(const std::wstring& path, DWORD attributes = 0);
+bool FileExists(const std::wstring& path);
+// INVALID_FILE_ATTRIBUTES when nothing is there.
+DWORD FileAttributes(const std::wstring& path);
+
+// The control's two files in each folder, in the order the removal meets them
+// (module first, then the setup file).
+std::vector<std::wstring> PlantControlFiles(const std::vector<std::wstring>& folders);
+// The folders of a typical installation: system, maker, CONFLICT.1, a middle one, CONFLICT.100.
+std::vector<std::wstring> TypicalFolders();
+
+// Files the removal must never delete, beside every place it deletes from: near-miss names in
+// the fixed folders, the control's names in folders that are not in its list (CONFLICT.101,
+// CONFLICT.1000, CONFLICT.0, CONFLICT.01, CONFLICT.1x, CONFLICT, the download folder itself,
+// C:\WINDOWS, a subfolder of the maker's folder, Morvex2) and beside the registered module.
+// Returns them all.
+std::vector<std::wstring> PlantCanaryFiles();
+
+// ---- Registry ----
+
+struct Key {
+    HKEY root;
+    std::wstring path;
+};
+std::string Describe(const Key& key);
+
+// The control's nineteen keys, parents before children (the order they are planted in).
+std::vector<Key> ControlKeys();
+// Plants the nineteen keys with the values a registration writes. The module-path key is made
+// without a default value: set it with one of the calls below.
+void PlantControlKeys();
+bool KeyExists(const Key& key);
+
+// The module-path key's default value, exactly as given (the key is made when missing).
+void SetModuleValue(DWORD type, const void* data, DWORD size);
+// A REG_SZ module path, stored with its terminating NUL or without it.
+void SetModulePath(const std::wstring& text, bool withNul = true);
+// Replaces the module-path key's DACL (SDDL, e.g. "D:P(A;;KR;;;WD)").
+void RestrictModulePathKey(const wchar_t* sddl);
+
+// Keys and values beside the control's that a removal must leave alone: a sibling class,
+// a class whose name begins with the control's, a sibling distribution unit, and values in
+// the parents of the control's keys. Each holds the value "Sentinel" = "keep".
+std::vector<Key> PlantSentinelKeys();
+// True when the key is there and its "Sentinel" value still reads "keep".
+bool SentinelIntact(const Key& key);
+
+}  // namespace Sandbox
