@@ -33,6 +33,14 @@ std::string Show(const std::wstring& text) { return ::testing::PrintToString(tex
 
 // ---- Driving the tool ----
 
+// A default value of the module-path key, as raw registry data.
+struct ModuleValue {
+    const char* what;
+    DWORD type;
+    const void* data;  // null: no default value at all
+    DWORD size;
+};
+
 enum class Icon { None, Warning };
 
 // A 32-bit picture in memory to draw on and read back.
@@ -319,12 +327,7 @@ TEST_F(Removal, ModuleValuesThatGiveNoTextCountAsNotRegistered) {
     const std::wstring path = ModuleIn(kRegisteredFolder);
     const std::wstring multi = path + L'\0' + L'\0';
     const BYTE binary[] = {'C', ':', '\\', 'x', 0};
-    const struct {
-        const char* what;
-        DWORD type;
-        const void* data;
-        DWORD size;
-    } values[] = {
+    const ModuleValue values[] = {
         {"no default value", REG_NONE, nullptr, 0},
         {"REG_SZ of zero bytes", REG_SZ, L"X", 0},
         {"REG_EXPAND_SZ", REG_EXPAND_SZ, path.c_str(), static_cast<DWORD>((path.size() + 1) * sizeof(wchar_t))},
@@ -379,12 +382,7 @@ TEST_F(Removal, ModuleValuesThatNameNoFileStillRemoveTheRest) {
     const CurrentFolder current(kKeepFolder);
     const DWORD number = 74565;
     const DWORD minusOne = 0xFFFFFFFF;
-    const struct {
-        const char* what;
-        DWORD type;
-        const void* data;
-        DWORD size;
-    } values[] = {
+    const ModuleValue values[] = {
         {"REG_DWORD 74565", REG_DWORD, &number, sizeof(number)},
         {"REG_DWORD -1", REG_DWORD, &minusOne, sizeof(minusOne)},
         {"REG_SZ holding only its NUL", REG_SZ, L"", sizeof(wchar_t)},
