@@ -20,7 +20,6 @@ public:
 
     H Get() const noexcept { return m_h; }
     H* Put() noexcept { Reset(); return &m_h; }
-    H Release() noexcept { return std::exchange(m_h, H{}); }
     void Reset(H h = H{}) noexcept { if (m_h != H{}) Close(m_h); m_h = h; }
     explicit operator bool() const noexcept { return m_h != H{}; }
 
