@@ -5,12 +5,10 @@ set -euo pipefail
 
 packages=(
   cmake make python3 python3-pefile        # build, and the check of the built files
-  g++-mingw-w64-x86-64-posix               # the 64-bit build (tests run it)
-  g++-mingw-w64-i686-posix                 # the 32-bit release build
+  g++-mingw-w64-i686-posix                 # the 32-bit build: the release, and the tests that run it
   googletest                               # its sources, built with the cross compilers
-  wine wine64                              # /usr/lib/wine/wine64 runs the 64-bit build
-  xvfb x11-utils imagemagick               # a display without a screen, and screenshots
-  fonts-arphic-gbsn00lp fonts-arphic-uming fonts-wqy-microhei  # Chinese text
+  mmdebstrap bubblewrap                    # the Debian 13 root with Wine 10 that runs them (wine-root.sh)
+  imagemagick                              # screenshots of the run command, as PNG
 )
 
 missing=()

@@ -3,17 +3,21 @@
 //
 // Under Wine a DLL beside an exe is taken only when Wine's load order names it native (as
 // WINEDLLOVERRIDES or HKCU\Software\Wine\DllOverrides can), which makes the attack possible to
-// stage. Observed with WINEDEBUG=+loaddll,+module (Wine 8.0), the tool loads these DLLs by name once
-// its own code runs:
-//   - winex11.drv, the display driver, which user32 loads when the first window is made. Without the
-//     tool's restriction Wine looks for it beside the exe first; with it, in the system folder only.
+// stage. Observed with WINEDEBUG=+loaddll (Wine 10, 32-bit programs under WoW64), in the order the
+// tool loads them:
+//   - uxtheme.dll, which user32 loads by name when the first window is made. Without the tool's
+//     restriction Wine looks for it beside the exe first (plain_window takes the planted copy);
+//     with it, in the system folder only.
 //   - comctl32.dll, by name as well, but the manifest redirects it to the side-by-side copy.
 //   - scrrun.dll behind "Scripting.FileSystemObject" (Delete), by the full path of its registration.
 // Out of reach of any code of the tool under Wine, and therefore not planted here:
-//   - imm32.dll and version.dll, imports of Wine's own user32, loaded before the tool's first
+//   - imm32.dll, which Wine's user32 loads while it is itself being loaded, before the tool's first
 //     instruction (the tool's own imports are checked to be KnownDLLs by check_pe.py);
-//   - uxtheme.dll, a delayed import of comctl32, which Wine resolves with the search path the
-//     process started with, whatever SetDefaultDllDirectories said since.
+//   - msimg32.dll, an import of comctl32, which Wine 10 looks for with the search path the process
+//     started with, whatever SetDefaultDllDirectories said since (Windows uses the default
+//     directories for the imports of a DLL it loads, too);
+//   - the display driver winex11.drv, which Wine 8 loaded by name from the tool's own code and
+//     Wine 10 loads by its full path in the system folder.
 
 #include <gtest/gtest.h>
 
@@ -24,7 +28,9 @@
 
 namespace {
 
-constexpr wchar_t kPlantedName[] = L"winex11.drv";
+constexpr wchar_t kPlantedName[] = L"uxtheme.dll";
+// Wine's load order names DLLs without ".dll".
+constexpr wchar_t kLoadOrderName[] = L"uxtheme";
 // Wine's own setting of the load order, read by every process it starts.
 constexpr wchar_t kOverridesKey[] = L"Software\\Wine\\DllOverrides";
 constexpr wchar_t kNativeFirst[] = L"native,builtin";
@@ -43,13 +49,13 @@ protected:
         ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, kOverridesKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
                                     m_overrides.Put(), nullptr),
                   ERROR_SUCCESS);
-        ASSERT_EQ(::RegSetValueExW(m_overrides.Get(), kPlantedName, 0, REG_SZ,
+        ASSERT_EQ(::RegSetValueExW(m_overrides.Get(), kLoadOrderName, 0, REG_SZ,
                                    reinterpret_cast<const BYTE*>(kNativeFirst), sizeof(kNativeFirst)),
                   ERROR_SUCCESS);
     }
 
     void TearDown() override {
-        if (m_overrides) ::RegDeleteValueW(m_overrides.Get(), kPlantedName);
+        if (m_overrides) ::RegDeleteValueW(m_overrides.Get(), kLoadOrderName);
         for (const std::wstring& file : m_placed) ::DeleteFileW(file.c_str());
         ::DeleteFileW(Mark().c_str());
         ::RemoveDirectoryW(m_folder.c_str());
@@ -91,7 +97,7 @@ TEST_F(DllPlanting, PlainProgramBesideThePlantedDllLoadsIt) {
     EXPECT_TRUE(PlantedDllWasLoaded());
 }
 
-// Start-up makes the window (display driver), Delete creates the file-system object through COM;
+// Start-up makes the window (uxtheme), Delete creates the file-system object through COM;
 // Cancel on the confirmation changes nothing. Through all of it the planted copy stays unloaded.
 TEST_F(DllPlanting, ToolStartedBesideThePlantedDllNeverLoadsIt) {
     AppProcess app(Place(L"Qelpad80Remover.exe", L"Qelpad80Remover.exe"));

@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
-# Prepares a Wine prefix for running the tool and its tests: booted once, then copied per run.
+# Prepares a Wine prefix for running the tool and its tests, in the Wine root: booted once, then
+# copied per run.
 #   tests/prepare-prefix.sh DIR
 # No window manager runs under Xvfb, so windows are unmanaged (else every close waits ~2 s).
 # The Chinese fonts the tool asks for are mapped to an installed font that has the glyphs,
 # for message boxes and window captions too.
 set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
 dir=$(realpath -m "$1")
-wine=/usr/lib/wine/wine64
-wineserver=/usr/lib/wine/wineserver
 # 宋体 and 新宋体: a Song face with their metrics (12 px cells at 9 pt), so the notice fits as designed.
 song_face="AR PL SungtiL GB"
 # Captions and message boxes: Chinese glyphs linked behind the system's Latin faces.
@@ -16,9 +16,8 @@ link_fonts=("uming.ttc,AR PL UMing CN" "wqy-microhei.ttc,WenQuanYi Micro Hei")
 rm -rf "$dir.tmp"
 mkdir -p "$dir.tmp"
 export WINEPREFIX=$dir.tmp WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe="
-"$wine" wineboot --init >/dev/null 2>&1
 
-reg_file=$(mktemp --suffix=.reg)
+reg_file=$dir.tmp/settings.reg
 {
   printf 'Windows Registry Editor Version 5.00\r\n\r\n'
   printf '[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\r\n"Managed"="N"\r\n"Decorated"="Y"\r\n\r\n'
@@ -33,8 +32,11 @@ reg_file=$(mktemp --suffix=.reg)
   done
   printf '\r\n'
 } | iconv -f UTF-8 -t UTF-16LE | { printf '\xff\xfe'; cat; } >"$reg_file"
-"$wine" regedit /S "Z:${reg_file//\//\\}" >/dev/null 2>&1
+"$here/../scripts/wine-sandbox.sh" --bind "$dir.tmp" -- /bin/sh -c \
+  '/usr/lib/wine/wine64 wineboot --init && /usr/lib/wine/wine64 regedit /S "$1"' \
+  sh "Z:${reg_file//\//\\}" >/dev/null 2>&1 ||
+  { echo "prepare-prefix: wineboot or regedit failed in $dir.tmp" >&2; exit 1; }
 rm -f "$reg_file"
-"$wineserver" -w
+[ -f "$dir.tmp/system.reg" ] || { echo "prepare-prefix: $dir.tmp has no registry" >&2; exit 1; }
 rm -rf "$dir"
 mv "$dir.tmp" "$dir"

@@ -13,7 +13,7 @@ namespace {
 HWND MainWindowOfThisProcess() {
     HWND found = nullptr;
     ::EnumWindows(
-        [](HWND hwnd, LPARAM lParam) -> BOOL {
+        [](HWND hwnd, LPARAM lParam) CALLBACK -> BOOL {
             DWORD pid = 0;
             ::GetWindowThreadProcessId(hwnd, &pid);
             wchar_t name[16] = {};

@@ -15,6 +15,16 @@ std::wstring FolderOfThisProgram() {
 
 bool IsMessageBox(HWND hwnd) { return ClassName(hwnd) == L"#32770"; }
 
+// The driver reads the tool's windows in real pixels, as the tool (per-monitor aware) lays them out.
+// A process unaware of DPI is shown them scaled to 96 dpi, by Wine 10 as by Windows.
+const bool kDpiAware = [] {
+    using SetContextFn = BOOL(WINAPI*)(HANDLE);
+    const auto setContext = reinterpret_cast<SetContextFn>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleW(L"user32.dll"), "SetProcessDpiAwarenessContext")));
+    const auto kPerMonitorAwareV2 = reinterpret_cast<HANDLE>(static_cast<INT_PTR>(-4));
+    return setContext ? setContext(kPerMonitorAwareV2) != FALSE : ::SetProcessDPIAware() != FALSE;
+}();
+
 // Visible top-level windows of a process.
 std::vector<HWND> TopLevelWindows(DWORD pid) {
     struct Search {
@@ -22,7 +32,7 @@ std::vector<HWND> TopLevelWindows(DWORD pid) {
         std::vector<HWND> found;
     } search{pid, {}};
     ::EnumWindows(
-        [](HWND hwnd, LPARAM lParam) -> BOOL {
+        [](HWND hwnd, LPARAM lParam) CALLBACK -> BOOL {
             auto* s = reinterpret_cast<Search*>(lParam);
             DWORD owner = 0;
             ::GetWindowThreadProcessId(hwnd, &owner);
