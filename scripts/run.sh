@@ -1,74 +1,76 @@
 #!/usr/bin/env bash
-# Builds the tool and runs it under Wine, in a throwaway prefix seeded with a sample
-# installation of the control, so that Delete shows a real removal.
+# Builds the release exe and runs it in the Wine root under WoW64, as on 64-bit Windows, in a
+# throwaway prefix seeded with a sample installation of the control where a 32-bit browser puts it
+# (SysWOW64, the 32-bit registry views), beside a 64-bit copy that the tool must leave alone.
 # With a display you see and use the window yourself. Without one the removal is driven
 # under Xvfb: screenshots of the window and of each message box land in build/screenshots/.
-# Either way it prints which of the control's files and keys were there before and after.
+# Either way it prints which files and keys were there before and after, in both views.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+build=$root/build/win32
+wine=/usr/lib/wine/wine64
+
+if [ "${1:-}" = --inside ]; then
+  # In the Wine root (see below); $WINEPREFIX is the throwaway prefix.
+  demo=$build/removal_demo.exe
+  "$wine" "$demo" seed
+  echo "Before the removal:"
+  "$wine" "$demo" report || true
+  status=0
+  if [ -n "${QELPAD_HOST_DISPLAY:-}" ]; then
+    # On a real desktop the window manager frames and moves the window (the tests turn that off).
+    "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d Y /f >/dev/null 2>&1
+    echo "The tool is open on $DISPLAY: read the notice, press 【删除】 and confirm."
+    "$wine" "$build/Qelpad80Remover.exe" || true
+  else
+    echo "No display: driving the removal under Xvfb."
+    "$wine" "$demo" drive "Z:${2//\//\\}" || status=$?
+  fi
+  echo "After:"
+  report=0
+  "$wine" "$demo" report || report=$?
+  [ $((report & 1)) -eq 0 ] && echo "Nothing of the 32-bit installation is left." ||
+    echo "Parts of the 32-bit installation are still there (see above)."
+  [ $((report & 2)) -eq 0 ] && echo "The 64-bit copy is untouched." || { echo "The 64-bit copy was touched!"; status=1; }
+  exit $status
+fi
+
 cd "$root"
-
 scripts/install-deps.sh
-cmake --preset win64 >/dev/null
-cmake --build --preset win64 -j2 --target Qelpad80Remover removal_demo >/dev/null
+cmake --preset win32 >/dev/null
+cmake --build --preset win32 -j2 --target Qelpad80Remover removal_demo >/dev/null
 
-build=$root/build/win64
 template=$build/wine-template
-(flock 9; [ -f "$template/system.reg" ] || tests/prepare-prefix.sh "$template") 9>"$template.lock"
+wine_root=$(scripts/wine-root.sh)
+(
+  flock 9
+  [ -f "$template/system.reg" ] && [ "$(cat "$template/.wine-root" 2>/dev/null)" = "$wine_root" ] && exit 0
+  tests/prepare-prefix.sh "$template" && echo "$wine_root" >"$template/.wine-root"
+) 9>"$template.lock"
 
-scratch=$(mktemp -d "${TMPDIR:-/tmp}/qelpad-try.XXXXXX")
-export WINEPREFIX=$scratch/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-xvfb_pid=
-cleanup() {
-  /usr/lib/wine/wineserver -k >/dev/null 2>&1 || true
-  [ -z "$xvfb_pid" ] || kill "$xvfb_pid" 2>/dev/null || true
-  rm -rf "$scratch"
-}
-trap cleanup EXIT
+scratch=$(mktemp -d "$build/try.XXXXXX")
+trap 'rm -rf "$scratch"' EXIT
+export WINEPREFIX=$scratch/prefix
 mkdir -p "$WINEPREFIX"
 find "$template" -mindepth 1 -maxdepth 1 ! -name drive_c -exec cp -a {} "$WINEPREFIX/" \;
 cp -a "$template/drive_c" "$WINEPREFIX/drive_c"
 
-interactive=no
-if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
-  interactive=yes
+shots=$root/build/screenshots
+display=()
+if [ -n "${DISPLAY:-}" ] && command -v xdpyinfo >/dev/null && xdpyinfo >/dev/null 2>&1; then
+  display=(--host-display)
 else
-  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$scratch/display" >/dev/null 2>&1 &
-  xvfb_pid=$!
-  for _ in $(seq 100); do [ -s "$scratch/display" ] && break; sleep 0.05; done
-  export DISPLAY=:$(head -n1 "$scratch/display")
-fi
-
-wine=/usr/lib/wine/wine64
-/usr/lib/wine/wineserver -p  # one server for the whole run
-"$wine" "$build/removal_demo.exe" seed
-echo "A sample installation of the control, before the removal:"
-"$wine" "$build/removal_demo.exe" report || true
-
-if [ "$interactive" = yes ]; then
-  # On a real desktop the window manager frames and moves the window (the tests turn that off).
-  "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d Y /f >/dev/null 2>&1
-  echo "The tool is open on $DISPLAY: read the notice, press 【删除】 and confirm."
-  "$wine" "$build/Qelpad80Remover.exe" || true
-  status=0
-else
-  shots=$root/build/screenshots
   rm -rf "$shots" && mkdir -p "$shots"
-  echo "No display: driving the removal under Xvfb."
-  status=0
-  "$wine" "$build/removal_demo.exe" drive "Z:${shots//\//\\}" || status=$?
+fi
+status=0
+scripts/wine-sandbox.sh "${display[@]}" -- /bin/bash "$root/scripts/run.sh" --inside "$shots" || status=$?
+
+if [ ${#display[@]} -eq 0 ]; then
   for bmp in "$shots"/*.bmp; do
     [ -e "$bmp" ] || continue
     convert "$bmp" "${bmp%.bmp}.png" && rm -f "$bmp"
   done
   echo "Screenshots of the window and of each message box: $shots/"
   ls "$shots"
-fi
-
-echo "After:"
-if "$wine" "$build/removal_demo.exe" report; then
-  echo "Nothing of the control is left."
-else
-  echo "Parts of the control are still there (see above)."
 fi
 exit $status

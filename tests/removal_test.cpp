@@ -235,11 +235,15 @@ protected:
     void SetUp() override {
         m_canaries = PlantCanaryFiles();
         m_sentinels = PlantSentinelKeys();
+        m_bystanders = Plant64BitBystanders();
     }
 
+    // A tool built 64-bit would look in the 64-bit views, and delete these instead.
     void TearDown() override {
         ExpectFiles(m_canaries, true, "a canary");
         for (const Key& sentinel : m_sentinels) EXPECT_TRUE(SentinelIntact(sentinel)) << Describe(sentinel);
+        ExpectFiles(m_bystanders, true, "the 64-bit copy is not the control the tool removes");
+        ExpectKeys(ControlKeysIn64BitView(), true, "the 64-bit registration is not the control's");
     }
 
     // A typical installation: the nineteen keys, the module registered as "<path>, 1" in its own
@@ -278,9 +282,39 @@ protected:
 
     std::vector<std::wstring> m_canaries;
     std::vector<Key> m_sentinels;
+    std::vector<std::wstring> m_bystanders;
 };
 
 // ---- The scenarios ----
+
+// The planting itself, before any bystander is there: a 32-bit program's system32 is SysWOW64,
+// its classes and HKLM\SOFTWARE are the 32-bit ones below Wow6432Node, and the 64-bit places stay
+// empty. The tool, 32-bit as well, finds the control where the tests planted it.
+TEST(Wow64Planting, InstallationLandsWhereA32BitBrowserPutsIt) {
+    PlantControlKeys();
+    SetModulePath(ModuleIn(kRegisteredFolder) + L", 1");
+    for (const std::wstring& file : PlantControlFiles({kSystemFolder, kMakerFolder})) {
+        SCOPED_TRACE(Show(file));
+        const std::wstring behind = kRedirectedSystemFolder + file.substr(std::wstring(kSystemFolder).size());
+        EXPECT_EQ(Show(PlantedContents(behind)), Show(file)) << "not in SysWOW64";
+        EXPECT_FALSE(FileExists(kNativeSystemFolder + file.substr(std::wstring(kSystemFolder).size())))
+            << "in the 64-bit system folder";
+    }
+    for (const Key& key : ControlKeys()) {
+        SCOPED_TRACE(Describe(key));
+        EXPECT_TRUE(KeyExists(PlaceBehindTheView(key))) << "not below Wow6432Node";
+        EXPECT_FALSE(KeyExists({key.root, key.path, KEY_WOW64_64KEY})) << "in the 64-bit view";
+    }
+    EXPECT_EQ(DefaultValue(PlaceBehindTheView({HKEY_CLASSES_ROOT, kClassKey})), L"Qelpad80 Control");
+
+    // The bystanders of the scenarios are where a 64-bit program would have put them.
+    Plant64BitBystanders();
+    EXPECT_EQ(DefaultValue({HKEY_CLASSES_ROOT, kClassKey, KEY_WOW64_64KEY}), L"64-bit");
+    EXPECT_EQ(DefaultValue({HKEY_LOCAL_MACHINE, kUnitKey, KEY_WOW64_64KEY}), L"64-bit");
+    EXPECT_EQ(DefaultValue({HKEY_CLASSES_ROOT, kClassKey}), L"Qelpad80 Control") << "the 32-bit view changed";
+    EXPECT_EQ(Show(PlantedContents(ModuleIn(kNativeSystemFolder))), Show(ModuleIn(kNativeSystemFolder)));
+    EXPECT_EQ(Show(PlantedContents(ModuleIn(kSystemFolder))), Show(ModuleIn(kSystemFolder)));
+}
 
 // Neither the Cancel button nor closing the box deletes anything or says more; Close still ends.
 TEST_F(Removal, CancelChangesNothingAndShowsNothingMore) {

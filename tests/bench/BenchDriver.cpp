@@ -1,5 +1,7 @@
-// Benchmark driver, run under the 64-bit Wine loader by scripts/benchmark.sh. Measures the tool side by
-// side with what a user could use instead, alternating the two sides round by round:
+// Benchmark driver, run in the Wine root under WoW64 by scripts/benchmark.sh. Like the release it is a
+// 32-bit program: system32 below leads it to SysWOW64, so notepad, cmd and the batch file's reg are the
+// 32-bit ones, working in the same views as the tool. Measures the tool side by side with what a user
+// could use instead, alternating the two sides round by round:
 //   start-up     process creation to the main window visible with its final title, against notepad.exe
 //   idle memory  working set once the window has been idle, against notepad.exe
 //   removal      answering OK to the success message, a full installation planted, against a batch

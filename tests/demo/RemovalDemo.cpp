@@ -1,6 +1,11 @@
-// Shows a new user a real removal in a throwaway Wine prefix.
-//   removal_demo seed              plants a sample installation of the control
-//   removal_demo report            prints which of its files and keys are there
+// Shows a new user a real removal in a throwaway Wine prefix. Like the tool it is a 32-bit program,
+// so it plants and looks through the views a 32-bit browser had on 64-bit Windows (system32 is
+// SysWOW64, the classes and HKLM\SOFTWARE are the 32-bit ones), and it plants a 64-bit copy of the
+// control beside them that the tool must leave alone.
+//   removal_demo seed              plants the sample installation and the 64-bit copy
+//   removal_demo report            prints which of their files and keys are there, in both views;
+//                                  exit code 1 when something of the 32-bit installation is left,
+//                                  2 when something of the 64-bit copy is gone, 3 for both
 //   removal_demo drive FOLDER      runs the tool, presses Delete, confirms, and saves a
 //                                  screenshot (BMP) of the window and of each message box
 // The demo has no test framework: it prints what it sees and exits non-zero when the
@@ -23,17 +28,36 @@ const wchar_t* const kClassSubkeys[] = {
     L"\\Implemented Categories\\{7DD95801-9882-11CF-9FA9-00AA006C42C4}", L"\\Control", L"\\ToolboxBitmap32"};
 const wchar_t* const kUnitSubkeys[] = {L"\\InstalledVersion", L"\\DownloadInformation", L"\\Contains\\Files"};
 const wchar_t kRegisteredModule[] = L"C:\\Program Files\\Tavrex\\Qelpad80.dll";
+const wchar_t kSystemFolder[] = L"C:\\WINDOWS\\system32";
+// Where system32 leads a 32-bit program, and how it reaches the 64-bit system32.
+const wchar_t kRedirectedSystemFolder[] = L"C:\\WINDOWS\\SysWOW64";
+const wchar_t kNativeSystemFolder[] = L"C:\\WINDOWS\\Sysnative";
 
-std::vector<std::wstring> SampleFiles() {
-    std::vector<std::wstring> files = {kRegisteredModule};
-    for (const wchar_t* folder : {L"C:\\WINDOWS\\system32", L"C:\\WINDOWS\\system32\\Morvex",
-                                  L"C:\\WINDOWS\\Downloaded Program Files\\CONFLICT.1",
-                                  L"C:\\WINDOWS\\Downloaded Program Files\\CONFLICT.2",
-                                  L"C:\\WINDOWS\\Downloaded Program Files\\CONFLICT.100"}) {
-        files.push_back(std::wstring(folder) + L"\\Qelpad80.dll");
-        files.push_back(std::wstring(folder) + L"\\Kest.inf");
+std::vector<std::wstring> ControlFilesIn(const std::vector<std::wstring>& folders) {
+    std::vector<std::wstring> files;
+    for (const std::wstring& folder : folders) {
+        files.push_back(folder + L"\\Qelpad80.dll");
+        files.push_back(folder + L"\\Kest.inf");
     }
     return files;
+}
+
+std::vector<std::wstring> SampleFiles() {
+    std::vector<std::wstring> files = ControlFilesIn(
+        {kSystemFolder, L"C:\\WINDOWS\\system32\\Morvex", L"C:\\WINDOWS\\Downloaded Program Files\\CONFLICT.1",
+         L"C:\\WINDOWS\\Downloaded Program Files\\CONFLICT.2", L"C:\\WINDOWS\\Downloaded Program Files\\CONFLICT.100"});
+    files.insert(files.begin(), kRegisteredModule);
+    return files;
+}
+
+// The 64-bit copy: the two files in the 64-bit system folder.
+std::vector<std::wstring> BystanderFiles() { return ControlFilesIn({kNativeSystemFolder}); }
+
+// Where a file of the 32-bit view really is, when the view redirects it.
+std::wstring PlaceBehindTheView(const std::wstring& file) {
+    const std::wstring system = kSystemFolder;
+    if (file.compare(0, system.size() + 1, system + L"\\") != 0) return L"";
+    return kRedirectedSystemFolder + file.substr(system.size());
 }
 
 void Say(const std::wstring& text) {
@@ -52,48 +76,70 @@ void MakeFolders(const std::wstring& file) {
     }
 }
 
-void SetDefault(HKEY root, const std::wstring& path, const std::wstring& value) {
+void SetDefault(HKEY root, const std::wstring& path, const std::wstring& value, REGSAM view = 0) {
     HKEY key = nullptr;
-    if (::RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) != 0) return;
+    if (::RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, &key, nullptr) != 0) {
+        return;
+    }
     ::RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                      static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
     ::RegCloseKey(key);
 }
 
-int Seed() {
-    for (const std::wstring& file : SampleFiles()) {
+void MakeFiles(const std::vector<std::wstring>& files) {
+    for (const std::wstring& file : files) {
         MakeFolders(file);
         HANDLE handle = ::CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
         if (handle != INVALID_HANDLE_VALUE) ::CloseHandle(handle);
     }
+}
+
+int Seed() {
+    MakeFiles(SampleFiles());
     for (const wchar_t* subkey : kClassSubkeys) SetDefault(HKEY_CLASSES_ROOT, std::wstring(kClassKey) + subkey, L"");
     SetDefault(HKEY_CLASSES_ROOT, std::wstring(kClassKey) + L"\\ToolboxBitmap32",
                std::wstring(kRegisteredModule) + L", 1");
     for (const wchar_t* subkey : kUnitSubkeys) SetDefault(HKEY_LOCAL_MACHINE, std::wstring(kUnitKey) + subkey, L"");
+
+    MakeFiles(BystanderFiles());
+    SetDefault(HKEY_CLASSES_ROOT, kClassKey, L"64-bit", KEY_WOW64_64KEY);
+    SetDefault(HKEY_LOCAL_MACHINE, kUnitKey, L"64-bit", KEY_WOW64_64KEY);
     return 0;
 }
 
+bool ReportFile(const std::wstring& file, const std::wstring& place) {
+    const bool there = ::GetFileAttributesW(file.c_str()) != INVALID_FILE_ATTRIBUTES;
+    Say((there ? L"    file  present  " : L"    file  gone     ") + file + (place.empty() ? L"" : L"  (" + place + L")"));
+    return there;
+}
+
+bool ReportKey(HKEY root, const wchar_t* path, REGSAM view, const std::wstring& place) {
+    HKEY key = nullptr;
+    const bool there = ::RegOpenKeyExW(root, path, 0, KEY_READ | view, &key) == 0;
+    if (there) ::RegCloseKey(key);
+    const std::wstring rootName = root == HKEY_CLASSES_ROOT ? L"HKEY_CLASSES_ROOT\\" : L"HKEY_LOCAL_MACHINE\\";
+    Say((there ? L"    key   present  " : L"    key   gone     ") + rootName + path + L"  (" + place + L")");
+    return there;
+}
+
+// 1: something of the 32-bit installation is there; 2: something of the 64-bit copy is gone.
 int Report() {
-    int present = 0;
-    for (const std::wstring& file : SampleFiles()) {
-        const bool there = ::GetFileAttributesW(file.c_str()) != INVALID_FILE_ATTRIBUTES;
-        present += there;
-        Say((there ? L"  file  present  " : L"  file  gone     ") + file);
+    bool installed = false;
+    Say(L"  The control as a 32-bit browser installed it (32-bit view; the tool removes it):");
+    for (const std::wstring& file : SampleFiles()) installed |= ReportFile(file, PlaceBehindTheView(file));
+    const std::wstring unitBehind = L"HKLM\\SOFTWARE\\Wow6432Node" + std::wstring(kUnitKey).substr(8);
+    installed |= ReportKey(HKEY_CLASSES_ROOT, kClassKey, 0, L"HKLM\\SOFTWARE\\Classes\\Wow6432Node\\" +
+                                                                std::wstring(kClassKey));
+    installed |= ReportKey(HKEY_LOCAL_MACHINE, kUnitKey, 0, unitBehind);
+
+    bool bystandersIntact = true;
+    Say(L"  A 64-bit copy beside it (64-bit view; the tool leaves it alone):");
+    for (const std::wstring& file : BystanderFiles()) {
+        bystandersIntact &= ReportFile(file, L"system32 of 64-bit programs");
     }
-    struct RootedKey {
-        HKEY root;
-        const wchar_t* rootName;
-        const wchar_t* path;
-    };
-    for (const RootedKey& k : {RootedKey{HKEY_CLASSES_ROOT, L"HKEY_CLASSES_ROOT\\", kClassKey},
-                               RootedKey{HKEY_LOCAL_MACHINE, L"HKEY_LOCAL_MACHINE\\", kUnitKey}}) {
-        HKEY key = nullptr;
-        const bool there = ::RegOpenKeyExW(k.root, k.path, 0, KEY_READ, &key) == 0;
-        if (there) ::RegCloseKey(key);
-        present += there;
-        Say((there ? L"  key   present  " : L"  key   gone     ") + std::wstring(k.rootName) + k.path);
-    }
-    return present;
+    bystandersIntact &= ReportKey(HKEY_CLASSES_ROOT, kClassKey, KEY_WOW64_64KEY, L"64-bit view");
+    bystandersIntact &= ReportKey(HKEY_LOCAL_MACHINE, kUnitKey, KEY_WOW64_64KEY, L"64-bit view");
+    return (installed ? 1 : 0) | (bystandersIntact ? 0 : 2);
 }
 
 // Saves what the screen shows of a window as a 24-bit BMP.
@@ -219,7 +265,7 @@ int Drive(const std::wstring& folder) {
 int wmain(int argc, wchar_t** argv) {
     const std::wstring verb = argc > 1 ? argv[1] : L"";
     if (verb == L"seed") return Seed();
-    if (verb == L"report") return Report() > 0 ? 1 : 0;
+    if (verb == L"report") return Report();
     if (verb == L"drive" && argc > 2) return Drive(argv[2]);
     Say(L"usage: removal_demo seed | report | drive FOLDER");
     return 2;

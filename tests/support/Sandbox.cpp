@@ -15,9 +15,10 @@ constexpr wchar_t kSentinelData[] = L"keep";
 
 std::string Show(const std::wstring& text) { return ::testing::PrintToString(text); }
 
-UniqueHKey CreateKey(HKEY root, const std::wstring& path) {
+UniqueHKey CreateKey(HKEY root, const std::wstring& path, REGSAM view = 0) {
     UniqueHKey key;
-    const LONG rc = ::RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.Put(), nullptr);
+    const LONG rc =
+        ::RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, key.Put(), nullptr);
     if (rc != ERROR_SUCCESS) ADD_FAILURE() << "creating key " << Show(path) << ", error " << rc;
     return key;
 }
@@ -119,7 +120,8 @@ std::vector<std::wstring> PlantCanaryFiles() {
 }
 
 std::string Describe(const Key& key) {
-    return (key.root == HKEY_CLASSES_ROOT ? "HKCR\\" : "HKLM\\") + Show(key.path);
+    return (key.root == HKEY_CLASSES_ROOT ? "HKCR\\" : "HKLM\\") + Show(key.path) +
+           (key.view == KEY_WOW64_64KEY ? " (64-bit view)" : "");
 }
 
 std::vector<Key> ControlKeys() {
@@ -171,7 +173,53 @@ void PlantControlKeys() {
 
 bool KeyExists(const Key& key) {
     UniqueHKey opened;
-    return ::RegOpenKeyExW(key.root, key.path.c_str(), 0, KEY_READ, opened.Put()) == ERROR_SUCCESS;
+    return ::RegOpenKeyExW(key.root, key.path.c_str(), 0, KEY_READ | key.view, opened.Put()) == ERROR_SUCCESS;
+}
+
+std::wstring DefaultValue(const Key& key) {
+    UniqueHKey opened;
+    if (::RegOpenKeyExW(key.root, key.path.c_str(), 0, KEY_QUERY_VALUE | key.view, opened.Put()) != ERROR_SUCCESS) {
+        return L"";
+    }
+    wchar_t data[MAX_PATH] = {};
+    DWORD size = sizeof(data) - sizeof(wchar_t);
+    DWORD type = 0;
+    if (::RegQueryValueExW(opened.Get(), L"", nullptr, &type, reinterpret_cast<BYTE*>(data), &size) != ERROR_SUCCESS ||
+        type != REG_SZ) {
+        return L"";
+    }
+    return data;
+}
+
+std::wstring PlantedContents(const std::wstring& path) {
+    UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (file.Get() == INVALID_HANDLE_VALUE) return L"";
+    wchar_t data[MAX_PATH] = {};
+    DWORD read = 0;
+    ::ReadFile(file.Get(), data, sizeof(data) - sizeof(wchar_t), &read, nullptr);
+    return std::wstring(data, read / sizeof(wchar_t));
+}
+
+Key PlaceBehindTheView(const Key& key) {
+    const std::wstring software = L"SOFTWARE\\";
+    if (key.root == HKEY_CLASSES_ROOT) {
+        return {HKEY_LOCAL_MACHINE, L"SOFTWARE\\Classes\\Wow6432Node\\" + key.path, KEY_WOW64_64KEY};
+    }
+    return {HKEY_LOCAL_MACHINE, software + L"Wow6432Node\\" + key.path.substr(software.size()), KEY_WOW64_64KEY};
+}
+
+std::vector<Key> ControlKeysIn64BitView() {
+    std::vector<Key> keys = ControlKeys();
+    for (Key& key : keys) key.view = KEY_WOW64_64KEY;
+    return keys;
+}
+
+std::vector<std::wstring> Plant64BitBystanders() {
+    for (const Key& key : ControlKeysIn64BitView()) {
+        const UniqueHKey created = CreateKey(key.root, key.path, key.view);
+        if (created && (key.path == kClassKey || key.path == kUnitKey)) SetText(created.Get(), L"", L"64-bit");
+    }
+    return PlantControlFiles({kNativeSystemFolder});
 }
 
 void SetModuleValue(DWORD type, const void* data, DWORD size) {

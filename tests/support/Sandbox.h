@@ -26,6 +26,12 @@ inline constexpr wchar_t kRegisteredFolder[] = L"C:\\Program Files\\Tavrex";
 // Files that a registered module path may name but the removal must keep.
 inline constexpr wchar_t kKeepFolder[] = L"C:\\keep";
 
+// The tests, like the tool, are 32-bit programs: on 64-bit Windows (and Wine's WoW64) system32
+// leads them to SysWOW64, HKCR\CLSID to the 32-bit classes and HKLM\SOFTWARE to Wow6432Node, as it
+// led the 32-bit browser that installed the control. These reach the places behind the views.
+inline constexpr wchar_t kRedirectedSystemFolder[] = L"C:\\WINDOWS\\SysWOW64";  // what system32 is
+inline constexpr wchar_t kNativeSystemFolder[] = L"C:\\WINDOWS\\Sysnative";     // the 64-bit system32
+
 // "C:\WINDOWS\Downloaded Program Files\CONFLICT.<n>"; `n` is written as given.
 std::wstring ConflictFolder(const std::wstring& n);
 std::wstring ConflictFolder(int n);
@@ -60,6 +66,7 @@ std::vector<std::wstring> PlantCanaryFiles();
 struct Key {
     HKEY root;
     std::wstring path;
+    REGSAM view = 0;  // 0: this program's own (32-bit) view; KEY_WOW64_64KEY: the 64-bit one
 };
 std::string Describe(const Key& key);
 
@@ -69,6 +76,20 @@ std::vector<Key> ControlKeys();
 // without a default value: set it with one of the calls below.
 void PlantControlKeys();
 bool KeyExists(const Key& key);
+// What the key's default value reads, or "" when it has none.
+std::wstring DefaultValue(const Key& key);
+// The file's contents as planted (its own path when PlantFile made it), or "" when it is missing.
+std::wstring PlantedContents(const std::wstring& path);
+
+// Where a key of the control planted through this program's view is kept: its place in the
+// 64-bit view, below Wow6432Node.
+Key PlaceBehindTheView(const Key& key);
+// The control's nineteen keys as a 64-bit program registers them, in the 64-bit view.
+std::vector<Key> ControlKeysIn64BitView();
+// A 64-bit copy of the control that the removal, made for the 32-bit one, must leave alone: its two
+// files in the 64-bit system folder and its nineteen keys in the 64-bit view, each class and unit
+// key's default value reading "64-bit". Returns the files.
+std::vector<std::wstring> Plant64BitBystanders();
 
 // The module-path key's default value, exactly as given (the key is made when missing).
 void SetModuleValue(DWORD type, const void* data, DWORD size);
