@@ -75,7 +75,7 @@ HWND VisibleWindowOf(DWORD pid, const std::function<bool(HWND)>& accept) {
         HWND found;
     } search{pid, &accept, nullptr};
     ::EnumWindows(
-        [](HWND hwnd, LPARAM lParam) -> BOOL {
+        [](HWND hwnd, LPARAM lParam) WINAPI -> BOOL {
             auto* s = reinterpret_cast<Search*>(lParam);
             DWORD owner = 0;
             ::GetWindowThreadProcessId(hwnd, &owner);

@@ -135,7 +135,7 @@ HWND WaitForWindow(DWORD pid, bool messageBox) {
     for (int i = 0; i < 1500; ++i) {
         Found found{pid, messageBox, nullptr};
         ::EnumWindows(
-            [](HWND hwnd, LPARAM lParam) -> BOOL {
+            [](HWND hwnd, LPARAM lParam) WINAPI -> BOOL {
                 auto* f = reinterpret_cast<Found*>(lParam);
                 DWORD owner = 0;
                 ::GetWindowThreadProcessId(hwnd, &owner);

@@ -60,7 +60,7 @@ std::wstring MoveToDpi(HWND main, UINT dpi) {
 HWND MainWindowOfThisProcess() {
     HWND found = nullptr;
     ::EnumWindows(
-        [](HWND hwnd, LPARAM lParam) -> BOOL {
+        [](HWND hwnd, LPARAM lParam) WINAPI -> BOOL {
             DWORD pid = 0;
             ::GetWindowThreadProcessId(hwnd, &pid);
             wchar_t name[16] = {};

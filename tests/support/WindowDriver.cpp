@@ -22,7 +22,7 @@ std::vector<HWND> TopLevelWindows(DWORD pid) {
         std::vector<HWND> found;
     } search{pid, {}};
     ::EnumWindows(
-        [](HWND hwnd, LPARAM lParam) -> BOOL {
+        [](HWND hwnd, LPARAM lParam) WINAPI -> BOOL {
             auto* s = reinterpret_cast<Search*>(lParam);
             DWORD owner = 0;
             ::GetWindowThreadProcessId(hwnd, &owner);
