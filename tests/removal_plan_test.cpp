@@ -1,6 +1,7 @@
 // The pieces of the removal that need no window: which keys it deletes and in which order, which
 // folders it visits, how it cuts the registered module path, which registered paths it is willing
-// to delete, and the directory search it asks before every deletion (against real files).
+// to delete, the directory search it asks before every deletion and what the file-system object is
+// then handed (against real files).
 
 #include <windows.h>
 
@@ -8,9 +9,11 @@
 
 #include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/Errors.h"
+#include "base/Unique.h"
 #include "window/Removal.h"
 
 namespace {
@@ -234,6 +237,78 @@ TEST_F(RemovalFileSearch, JudgesThePathUpToItsFirstNul) {
     EXPECT_EQ(Show(FindNormalFile(At(L"c.dll") + kNul + At(L"b.dll"))), Show(L""))
         << "what follows the NUL is not searched";
     EXPECT_EQ(Show(FindNormalFile(At(L"a.dl") + kNul + L"l")), Show(L""));
+}
+
+// Stands between the removal and the real file-system object, and keeps the first argument of
+// every call as it came: a string exactly as long as its BSTR says.
+class RecordingFileSystem final : public IDispatch {
+public:
+    explicit RecordingFileSystem(Microsoft::WRL::ComPtr<IDispatch> real) : m_real(std::move(real)) {}
+    RecordingFileSystem(const RecordingFileSystem&) = delete;
+    RecordingFileSystem& operator=(const RecordingFileSystem&) = delete;
+
+    const std::vector<std::wstring>& Arguments() const noexcept { return m_arguments; }
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
+        if (!object) return E_POINTER;
+        if (iid != __uuidof(IUnknown) && iid != __uuidof(IDispatch)) {
+            *object = nullptr;
+            return E_NOINTERFACE;
+        }
+        *object = static_cast<IDispatch*>(this);
+        AddRef();
+        return S_OK;
+    }
+    // Lives on the test's stack: counted, never freed by a release.
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++m_references; }
+    ULONG STDMETHODCALLTYPE Release() override { return --m_references; }
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override { return m_real->GetTypeInfoCount(count); }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID locale, ITypeInfo** info) override {
+        return m_real->GetTypeInfo(index, locale, info);
+    }
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID locale,
+                                            DISPID* ids) override {
+        return m_real->GetIDsOfNames(iid, names, count, locale, ids);
+    }
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID iid, LCID locale, WORD flags, DISPPARAMS* parameters,
+                                     VARIANT* result, EXCEPINFO* exception, UINT* argumentError) override {
+        std::wstring argument = L"<not a string>";
+        if (parameters && parameters->cArgs > 0) {
+            const VARIANTARG& first = parameters->rgvarg[parameters->cArgs - 1];  // held last-first
+            BSTR text = first.vt == (VT_BSTR | VT_BYREF) ? *first.pbstrVal
+                        : first.vt == VT_BSTR           ? first.bstrVal
+                                                        : nullptr;
+            if (text) argument.assign(text, ::SysStringLen(text));
+        }
+        m_arguments.push_back(argument);
+        return m_real->Invoke(id, iid, locale, flags, parameters, result, exception, argumentError);
+    }
+
+private:
+    Microsoft::WRL::ComPtr<IDispatch> m_real;
+    ULONG m_references = 1;
+    std::vector<std::wstring> m_arguments;
+};
+
+// A module value stored without a comma keeps its NUL and whatever was stored after it. The
+// file-system object gets the path the search judged, no longer: the module goes and a file named
+// after the NUL stays. Observed under Wine: its object stops at a NUL in the BSTR by itself, so
+// here only the recorded length tells a longer BSTR apart; how Windows' object reads one is not
+// documented.
+TEST_F(RemovalFileSearch, DeleteFileGetsExactlyThePathThatWasSearched) {
+    ASSERT_NO_FATAL_FAILURE(MakeFile(L"Qelpad80.dll", FILE_ATTRIBUTE_NORMAL));
+    ASSERT_NO_FATAL_FAILURE(MakeFile(L"other.dll", FILE_ATTRIBUTE_NORMAL));
+    const ComApartment com;
+    ASSERT_HRESULT_SUCCEEDED(com.Result());
+    RecordingFileSystem fileSystem(CreateFileSystemObject());
+
+    DeleteFileIfPresent(&fileSystem, At(L"Qelpad80.dll") + kNul + At(L"other.dll"));
+    EXPECT_EQ(::GetFileAttributesW(At(L"Qelpad80.dll").c_str()), INVALID_FILE_ATTRIBUTES) << "the module is left";
+    EXPECT_NE(::GetFileAttributesW(At(L"other.dll").c_str()), INVALID_FILE_ATTRIBUTES)
+        << "the file named after the NUL is gone";
+    ASSERT_EQ(fileSystem.Arguments().size(), 1u) << "one call of DeleteFile";
+    EXPECT_EQ(fileSystem.Arguments()[0].size(), At(L"Qelpad80.dll").size()) << "the BSTR's length";
+    EXPECT_EQ(Show(fileSystem.Arguments()[0]), Show(At(L"Qelpad80.dll")));
 }
 
 // A search that fails for another reason than "nothing there" is an error for the caller (the

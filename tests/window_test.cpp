@@ -46,10 +46,10 @@ const ExpectedControl kControlsInTabOrder[] = {
 
 int Pixels(int twips, int dpi) { return ::MulDiv(twips, dpi, 1440); }
 
-void ExpectLayoutAt(HWND main, int dpi) {
-    const RECT client = ClientRect(main);
-    EXPECT_EQ(client.right, Pixels(7815, dpi));
-    EXPECT_EQ(client.bottom, Pixels(4185, dpi));
+// The client area of the design at `dpi`.
+SIZE ClientSizeAt(int dpi) { return {Pixels(7815, dpi), Pixels(4185, dpi)}; }
+
+void ExpectControlsAt(HWND main, int dpi) {
     const std::vector<HWND> children = Children(main);
     ASSERT_EQ(children.size(), std::size(kControlsInTabOrder));
     for (std::size_t i = 0; i < children.size(); ++i) {
@@ -61,6 +61,22 @@ void ExpectLayoutAt(HWND main, int dpi) {
         EXPECT_EQ(rect.top, Pixels(expected.top, dpi));
         EXPECT_EQ(rect.right - rect.left, Pixels(expected.width, dpi));
         EXPECT_EQ(rect.bottom - rect.top, Pixels(expected.height, dpi));
+    }
+}
+
+void ExpectLayoutAt(HWND main, int dpi) {
+    const RECT client = ClientRect(main);
+    EXPECT_EQ(client.right, ClientSizeAt(dpi).cx);
+    EXPECT_EQ(client.bottom, ClientSizeAt(dpi).cy);
+    ExpectControlsAt(main, dpi);
+}
+
+// Every control has a font of the tool's own, 9 points high at `dpi`.
+void ExpectFontsAt(const InsideFacts& inside, int dpi) {
+    ASSERT_EQ(inside.fonts.size(), std::size(kControlsInTabOrder)) << "fonts read inside the tool";
+    for (const auto& [id, facts] : inside.fonts) {
+        SCOPED_TRACE(id);
+        EXPECT_EQ(facts.height, -::MulDiv(9, dpi, 72));
     }
 }
 
@@ -230,10 +246,42 @@ TEST(MainWindowDpi, ScalesTheLayoutAndFontsWithTheDpi) {
     AppProcess app;
     ASSERT_NE(app.MainWindow(), nullptr);
     ExpectLayoutAt(app.MainWindow(), 144);
-    for (const auto& [id, facts] : ReadInside(app).fonts) {
-        SCOPED_TRACE(id);
-        EXPECT_EQ(facts.height, -18) << "9 points at 144 dpi";
-    }
+    ExpectFontsAt(ReadInside(app), 144);
+}
+
+// Dragged onto a monitor of another scale (Windows 10 1703 and later), the window is asked its
+// size for the new DPI, then given a rectangle of that size under the cursor, which it takes
+// whole: the frame does not scale linearly, and a size of its own would slip against the cursor.
+// Wine sends neither message, so the probe sends them inside the tool, from 96 dpi to 144. The
+// window's own DPI stays 96 under Wine, so its frame does too: the client area is not checked.
+TEST(MainWindowDpi, MovedToAMonitorOfAnotherScaleTakesTheSuggestedRectangle) {
+    AppProcess app;
+    HWND main = app.MainWindow();
+    ASSERT_NE(main, nullptr);
+    ASSERT_EQ(ClientRect(main).right, ClientSizeAt(96).cx) << "the window did not start at 96 dpi";
+    const InsideFacts inside = ReadInside(app, 144);
+    ASSERT_TRUE(inside.moved) << "the probe did not move the window";
+    EXPECT_TRUE(inside.scaledSizeAnswered) << "WM_GETDPISCALEDSIZE was not answered";
+
+    using AdjustFn = BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT);
+    const auto adjustForDpi = reinterpret_cast<AdjustFn>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleW(L"user32.dll"), "AdjustWindowRectExForDpi")));
+    ASSERT_NE(adjustForDpi, nullptr);
+    RECT frame{0, 0, ClientSizeAt(144).cx, ClientSizeAt(144).cy};
+    ASSERT_TRUE(adjustForDpi(&frame, static_cast<DWORD>(::GetWindowLongW(main, GWL_STYLE)), FALSE,
+                             static_cast<DWORD>(::GetWindowLongW(main, GWL_EXSTYLE)), 144));
+    const RECT& suggested = inside.suggested;
+    EXPECT_EQ(suggested.right - suggested.left, frame.right - frame.left) << "the answer is not the size at 144 dpi";
+    EXPECT_EQ(suggested.bottom - suggested.top, frame.bottom - frame.top) << "the answer is not the size at 144 dpi";
+
+    RECT window{};
+    ASSERT_TRUE(::GetWindowRect(main, &window));
+    EXPECT_EQ(window.left, suggested.left);
+    EXPECT_EQ(window.top, suggested.top);
+    EXPECT_EQ(window.right, suggested.right);
+    EXPECT_EQ(window.bottom, suggested.bottom);
+    ExpectControlsAt(main, 144);
+    ExpectFontsAt(inside, 144);
 }
 
 }  // namespace

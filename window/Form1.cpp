@@ -13,6 +13,9 @@ constexpr DWORD kFormExStyle = WS_EX_APPWINDOW;
 #ifndef WM_DPICHANGED
 constexpr UINT WM_DPICHANGED = 0x02E0;
 #endif
+#ifndef WM_GETDPISCALEDSIZE
+constexpr UINT WM_GETDPISCALEDSIZE = 0x02E4;  // Windows 10 1703 and later
+#endif
 
 // Functions of newer user32 versions, looked up so that the program still starts on Windows 7.
 template <typename F>
@@ -223,12 +226,17 @@ LRESULT Form1::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             return 0;
         }
         break;
+    case WM_GETDPISCALEDSIZE:
+        // Before a move to a monitor of another scale: the frame does not scale linearly, so say
+        // the size the window will have, and the rectangle WM_DPICHANGED suggests keeps it under
+        // the cursor.
+        *reinterpret_cast<SIZE*>(lParam) = WindowSizeForDpi(static_cast<UINT>(wParam));
+        return TRUE;
     case WM_DPICHANGED: {
         ApplyDpi(HIWORD(wParam));
         const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
-        const SIZE size = WindowSizeForDpi(m_dpi);
-        ::SetWindowPos(m_hwnd, nullptr, suggested->left, suggested->top, size.cx, size.cy,
-                       SWP_NOZORDER | SWP_NOACTIVATE);
+        ::SetWindowPos(m_hwnd, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+                       suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
         return 0;
     }
     case WM_CLOSE:

@@ -43,7 +43,6 @@ private:
     void OnCommand(WORD controlId, WORD notification);
 
     // The removal (Removal.cpp).
-    void DeleteFileIfPresent(const std::wstring& path);
     void DeleteControlFiles(const std::wstring& folder);
 
     HINSTANCE m_instance;

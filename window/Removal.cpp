@@ -101,13 +101,15 @@ void InvokeDeleteFile(IDispatch* fileSystem, const std::wstring& path) {
     ThrowIfFailed(hr, "FileSystemObject.DeleteFile");
 }
 
-void Form1::DeleteFileIfPresent(const std::wstring& path) {
-    if (!FindNormalFile(path).empty()) InvokeDeleteFile(fileSystem.Get(), path);
+void DeleteFileIfPresent(IDispatch* fileSystem, const std::wstring& path) {
+    // How Windows' own object reads a BSTR with a NUL inside is not documented; it never gets one.
+    const std::wstring searched = FirstPiece(path, L'\0');
+    if (!FindNormalFile(searched).empty()) InvokeDeleteFile(fileSystem, searched);
 }
 
 void Form1::DeleteControlFiles(const std::wstring& folder) {
-    DeleteFileIfPresent(folder + Names::kModuleFileName);
-    DeleteFileIfPresent(folder + Names::kSetupFileName);
+    DeleteFileIfPresent(fileSystem.Get(), folder + Names::kModuleFileName);
+    DeleteFileIfPresent(fileSystem.Get(), folder + Names::kSetupFileName);
 }
 
 // Delete: confirm, find the registration, delete the files, then the keys, report and end.
@@ -129,7 +131,7 @@ void Form1::Command1_Click() {
 
         // Any program of the user can write a class registration; only the control's own module is deleted.
         const std::wstring registeredModule = FirstPiece(modulePath, L',');
-        if (IsControlModulePath(registeredModule)) DeleteFileIfPresent(registeredModule);
+        if (IsControlModulePath(registeredModule)) DeleteFileIfPresent(fileSystem.Get(), registeredModule);
         for (const std::wstring& folder : ControlFolders()) DeleteControlFiles(folder);
         for (const RegistryKey& key : RegistrationKeys()) Module1::DeleteRegistryKey(key.root, key.path);
 

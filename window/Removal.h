@@ -40,3 +40,8 @@ Microsoft::WRL::ComPtr<IDispatch> CreateFileSystemObject();
 // Calls DeleteFile on the file-system object by name, with the path as a string by reference.
 // Throws ComError when the object refuses.
 void InvokeDeleteFile(IDispatch* fileSystem, const std::wstring& path);
+
+// Deletes the file at `path` through the file-system object when the search finds an ordinary
+// file there. Both judge the path up to its first NUL: DeleteFile gets exactly the path that was
+// searched, never what a NUL stored in the registry hides after it.
+void DeleteFileIfPresent(IDispatch* fileSystem, const std::wstring& path);

@@ -9,7 +9,11 @@
 namespace {
 
 // DLLs are loaded from the system folder only, never from the folder the tool was started from
-// (a Downloads folder may hold anything). Looked up, as Windows 7 without KB2533623 lacks it.
+// (a Downloads folder may hold anything). SetDefaultDllDirectories does that on Windows 8 and
+// later, and on Windows 7 with KB2533623, which its security updates since 2011 bring; it is
+// looked up because a Windows 7 without that update lacks it. There only SetDllDirectoryW(L"")
+// helps: it takes the current folder out of the search, but the exe's own folder is still
+// searched first, so a DLL beside the exe named like a system DLL that is not a KnownDLL loads.
 void RestrictDllSearchToSystemFolder() noexcept {
     using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
     const auto setDefault = reinterpret_cast<SetDefaultDllDirectoriesFn>(reinterpret_cast<void*>(

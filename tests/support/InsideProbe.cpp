@@ -3,12 +3,59 @@
 // C:\inside-probe-<pid>.txt. First a line for the main window's big icon: "icon", width,
 // height; then one line a control: id, height, weight, charset, italic, underline,
 // strike-out, face. The file appears whole (written aside, then renamed).
+//
+// When C:\inside-probe-<pid>.dpi holds a DPI (in ASCII digits), the probe first moves the main
+// window to that DPI the way Windows does when the window is dragged onto a monitor of that
+// scale, and a line "moved", answered (1 or 0), left, top, right, bottom of the suggested
+// rectangle comes after the icon's. Messages that carry pointers can only be sent from inside.
 
 #include <windows.h>
 
 #include <string>
 
 namespace {
+
+constexpr UINT kDpiChanged = 0x02E0;       // WM_DPICHANGED
+constexpr UINT kGetDpiScaledSize = 0x02E4;  // WM_GETDPISCALEDSIZE
+
+// The DPI asked for, or 0.
+UINT RequestedDpi() {
+    const std::wstring path = L"C:\\inside-probe-" + std::to_wstring(::GetCurrentProcessId()) + L".dpi";
+    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return 0;
+    char digits[16] = {};
+    DWORD read = 0;
+    ::ReadFile(file, digits, sizeof(digits) - 1, &read, nullptr);
+    ::CloseHandle(file);
+    UINT dpi = 0;
+    for (DWORD i = 0; i < read && digits[i] >= '0' && digits[i] <= '9'; ++i) dpi = dpi * 10 + (digits[i] - '0');
+    return dpi;
+}
+
+// As Windows does on a move to a monitor of `dpi`: asks the window its size there, suggests a
+// rectangle of that size (scaled linearly from the present size when the window does not answer)
+// at a new place, and sends WM_DPICHANGED with it. Returns the report's line.
+std::wstring MoveToDpi(HWND main, UINT dpi) {
+    RECT window{};
+    ::GetWindowRect(main, &window);
+    SIZE size{-1, -1};
+    const bool answered = ::SendMessageW(main, kGetDpiScaledSize, dpi, reinterpret_cast<LPARAM>(&size)) != 0;
+    if (!answered) {
+        HDC screen = ::GetDC(nullptr);
+        const int oldDpi = ::GetDeviceCaps(screen, LOGPIXELSY);
+        ::ReleaseDC(nullptr, screen);
+        size = {::MulDiv(window.right - window.left, static_cast<int>(dpi), oldDpi),
+                ::MulDiv(window.bottom - window.top, static_cast<int>(dpi), oldDpi)};
+    }
+    // Another place than the present one, as on another monitor.
+    RECT suggested{window.left + 40, window.top + 30, 0, 0};
+    suggested.right = suggested.left + size.cx;
+    suggested.bottom = suggested.top + size.cy;
+    ::SendMessageW(main, kDpiChanged, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
+    return L"moved\t" + std::to_wstring(answered ? 1 : 0) + L"\t" + std::to_wstring(suggested.left) + L"\t" +
+           std::to_wstring(suggested.top) + L"\t" + std::to_wstring(suggested.right) + L"\t" +
+           std::to_wstring(suggested.bottom) + L"\n";
+}
 
 HWND MainWindowOfThisProcess() {
     HWND found = nullptr;
@@ -39,6 +86,7 @@ DWORD WINAPI Probe(void*) {
         ::DeleteObject(icon.hbmColor);
         ::DeleteObject(icon.hbmMask);
     }
+    if (const UINT dpi = main ? RequestedDpi() : 0) report += MoveToDpi(main, dpi);
     for (HWND child = main ? ::GetWindow(main, GW_CHILD) : nullptr; child; child = ::GetWindow(child, GW_HWNDNEXT)) {
         LOGFONTW font{};
         auto handle = reinterpret_cast<HFONT>(::SendMessageW(child, WM_GETFONT, 0, 0));

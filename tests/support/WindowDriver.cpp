@@ -207,10 +207,21 @@ void TypeKey(WORD virtualKey, bool shift) {
     ::SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
 }
 
-InsideFacts ReadInside(const AppProcess& app) {
+InsideFacts ReadInside(const AppProcess& app, UINT moveToDpi) {
     InsideFacts facts;
     const std::wstring probe = ExeBesideTests(L"inside_probe.dll");
     const std::wstring report = L"C:\\inside-probe-" + std::to_wstring(app.Pid()) + L".txt";
+    if (moveToDpi) {
+        const std::wstring request = L"C:\\inside-probe-" + std::to_wstring(app.Pid()) + L".dpi";
+        const std::string digits = std::to_string(moveToDpi);
+        UniqueHandle file(::CreateFileW(request.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        DWORD written = 0;
+        if (file.Get() == INVALID_HANDLE_VALUE ||
+            !::WriteFile(file.Get(), digits.data(), static_cast<DWORD>(digits.size()), &written, nullptr)) {
+            ADD_FAILURE() << "could not ask the probe for a move, error " << ::GetLastError();
+            return facts;
+        }
+    }
     const SIZE_T bytes = (probe.size() + 1) * sizeof(wchar_t);
     void* remote = ::VirtualAllocEx(app.Process(), nullptr, bytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
     if (!remote || !::WriteProcessMemory(app.Process(), remote, probe.c_str(), bytes, nullptr)) {
@@ -228,8 +239,8 @@ InsideFacts ReadInside(const AppProcess& app) {
         ADD_FAILURE() << "the font probe wrote no report";
         return facts;
     }
-    // The icon's size, then one line a control: id, height, weight, charset, italic, underline,
-    // strike-out, face (UTF-16).
+    // The icon's size, the move when one was asked for, then one line a control: id, height,
+    // weight, charset, italic, underline, strike-out, face (UTF-16).
     std::wstring line;
     std::wstring all;
     {
@@ -246,6 +257,14 @@ InsideFacts ReadInside(const AppProcess& app) {
     if (std::getline(lines, line)) std::wistringstream(line) >> word >> facts.icon.cx >> facts.icon.cy;
     while (std::getline(lines, line)) {
         std::wistringstream fields(line);
+        if (line.rfind(L"moved\t", 0) == 0) {
+            int answered = 0;
+            RECT& r = facts.suggested;
+            fields >> word >> answered >> r.left >> r.top >> r.right >> r.bottom;
+            facts.moved = !fields.fail();
+            facts.scaledSizeAnswered = answered != 0;
+            continue;
+        }
         int id = 0, charSet = 0, italic = 0, underline = 0, strike = 0;
         FontFacts font;
         fields >> id >> font.height >> font.weight >> charSet >> italic >> underline >> strike;

@@ -84,9 +84,17 @@ struct FontFacts {
 struct InsideFacts {
     std::vector<std::pair<int, FontFacts>> fonts;  // every child of the main window, by control ID
     SIZE icon{};                                   // the main window's big icon
+    // After a move to another DPI: whether the window answered WM_GETDPISCALEDSIZE, and the
+    // rectangle WM_DPICHANGED suggested to it.
+    bool moved = false;
+    bool scaledSizeAnswered = false;
+    RECT suggested{};
 };
-// Loads the probe DLL into the tool and reads its report.
-InsideFacts ReadInside(const AppProcess& app);
+// Loads the probe DLL into the tool and reads its report. With `moveToDpi`, the probe first moves
+// the main window to that DPI as Windows does when it is dragged onto a monitor of that scale:
+// WM_GETDPISCALEDSIZE, then WM_DPICHANGED with a rectangle of the answered size at another place.
+// The probe is loaded once a process: only the first call in a process does anything.
+InsideFacts ReadInside(const AppProcess& app, UINT moveToDpi = 0);
 
 // Polls `condition` until it holds or the timeout passes.
 template <typename F>
