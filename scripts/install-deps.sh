@@ -11,6 +11,8 @@ packages=(
   wine wine64                              # /usr/lib/wine/wine64 runs the 64-bit build
   xvfb x11-utils imagemagick               # a display without a screen, and screenshots
   fonts-arphic-gbsn00lp fonts-arphic-uming fonts-wqy-microhei  # Chinese text
+  osslsigncode openssl libengine-pkcs11-openssl  # signing a release, with a key in a file or on a PKCS#11 token
+  softhsm2                                 # a PKCS#11 token for the signing test
 )
 
 missing=()
