@@ -1,25 +1,184 @@
 #!/usr/bin/env bash
-# The release: the win32 preset built from scratch in a folder of its own, checked, and put with its
-# SHA256SUMS into build/release/ (or the folder given).
-#   scripts/release.sh [OUTPUT_FOLDER]
+# The release: the win32 preset built from scratch in a folder of its own and checked, signed with
+# Authenticode when a key is given, and put with its SHA256SUMS into build/release/ (or the folder given).
+#   scripts/release.sh [KEY OPTIONS] [OUTPUT_FOLDER]
+#
+# The key (without one the exe is published unsigned, and the script says so):
+#   --pkcs12 FILE          a PKCS#12 file holding the code-signing key and its certificate chain; or
+#   --pkcs11-module FILE   a PKCS#11 token: its module (e.g. /usr/lib/x86_64-linux-gnu/opensc-pkcs11.so),
+#   --pkcs11-key ID        the key on it (its id or a pkcs11: URI),
+#   --pkcs11-cert ID       and its certificate on the token, or instead
+#   --certs FILE           the certificate chain in a PEM file
+#   --password-file FILE   the PKCS#12 password or the token's PIN, alone in FILE (a final line break is
+#                          ignored); or set it in the environment as QELPAD_SIGN_PASSWORD. Never on the
+#                          command line.
+#   --timestamp URL        an RFC 3161 time-stamp server, so the signature stays valid after the certificate
+#                          expires (several: the first that answers)
+#   --ca FILE              the root certificates the signature must chain to when it is verified here
+#                          (default: the system's, /etc/ssl/certs/ca-certificates.crt; a time stamp is
+#                          always checked against the system's)
+#
+# After signing it verifies the signature and checks that the exe with the signature removed is the
+# reproducible build byte for byte; if anything fails it writes nothing to the output folder.
 # The build is reproducible (tests/reproducible.sh), so anyone can rebuild the commit and compare.
+#
+# For tests only: QELPAD_RELEASE_BUILT=MACHINE=EXE (e.g. amd64=build/win64/Qelpad80Remover.exe) takes that
+# exe as the build instead of building the win32 preset, and checks it as that machine.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-output=$(realpath -m "${1:-$root/build/release}")
+
+# What the signature says of the program, as the version block names it (InternalName) and the notice
+# names the maker's site. osslsigncode writes the description as an ASCII (IA5) string, so the Chinese
+# ProductName would reach Windows' elevation prompt garbled.
+readonly kDescription="Qelpad80Remover"
+readonly kSite="https://www.tavrex.com"
+readonly kExe="Qelpad80Remover.exe"
+
+fail() { echo "release: $*" >&2; exit 1; }
+usage() { sed -n '2,/^set -euo/{/^set -euo/d;s/^# \{0,1\}//;p}' "$0" >&2; exit 2; }
+
+pkcs12= pkcs11_module= pkcs11_key= pkcs11_cert= certs= password_file= ca= output=
+timestamps=()
+while [ $# -gt 0 ]; do
+  case $1 in
+    --pkcs12 | --pkcs11-module | --pkcs11-key | --pkcs11-cert | --certs | --password-file | --timestamp | --ca)
+      [ $# -ge 2 ] || fail "$1 needs a value"
+      case $1 in
+        --pkcs12) pkcs12=$2 ;;
+        --pkcs11-module) pkcs11_module=$2 ;;
+        --pkcs11-key) pkcs11_key=$2 ;;
+        --pkcs11-cert) pkcs11_cert=$2 ;;
+        --certs) certs=$2 ;;
+        --password-file) password_file=$2 ;;
+        --timestamp) timestamps+=("$2") ;;
+        --ca) ca=$2 ;;
+      esac
+      shift 2 ;;
+    --pass | --password | -pass)
+      fail "a password is never given on the command line: use --password-file FILE or QELPAD_SIGN_PASSWORD" ;;
+    -h | --help) usage ;;
+    -*) echo "release: unknown option $1" >&2; usage ;;
+    *) [ -z "$output" ] || usage; output=$1; shift ;;
+  esac
+done
+output=$(realpath -m "${output:-$root/build/release}")
+# Files are named from where the script was started; it works from the top of the repository.
+absolute() { [ -z "$1" ] || realpath -m -- "$1"; }
+pkcs12=$(absolute "$pkcs12") pkcs11_module=$(absolute "$pkcs11_module") certs=$(absolute "$certs")
+password_file=$(absolute "$password_file") ca=$(absolute "$ca")
+machine=i386 built=
+if [ -n "${QELPAD_RELEASE_BUILT:-}" ]; then
+  machine=${QELPAD_RELEASE_BUILT%%=*}
+  built=$(absolute "${QELPAD_RELEASE_BUILT#*=}")
+fi
+
+# The password stays out of the environment of everything this script starts.
+password=${QELPAD_SIGN_PASSWORD-}
+have_password_env=${QELPAD_SIGN_PASSWORD+yes}
+unset QELPAD_SIGN_PASSWORD
+
+# Every input is checked before the build, so a mistyped name costs no build.
+need_file() { [ -f "$2" ] && [ -r "$2" ] || fail "$1 $2: no such readable file; nothing was written to $output"; }
+signing=
+if [ -n "$pkcs12" ]; then
+  [ -z "$pkcs11_module$pkcs11_key$pkcs11_cert$certs" ] ||
+    fail "--pkcs12 holds the key and its certificates: give no PKCS#11 options or --certs with it"
+  need_file --pkcs12 "$pkcs12"
+  signing=pkcs12
+elif [ -n "$pkcs11_module$pkcs11_key$pkcs11_cert" ]; then
+  [ -n "$pkcs11_module" ] && [ -n "$pkcs11_key" ] || fail "a PKCS#11 key needs --pkcs11-module and --pkcs11-key"
+  { [ -n "$pkcs11_cert" ] && [ -z "$certs" ]; } || { [ -z "$pkcs11_cert" ] && [ -n "$certs" ]; } ||
+    fail "a PKCS#11 key needs its certificate: --pkcs11-cert ID or --certs FILE, one of them"
+  need_file --pkcs11-module "$pkcs11_module"
+  [ -z "$certs" ] || need_file --certs "$certs"
+  signing=pkcs11
+elif [ -n "$certs$password_file$ca$have_password_env" ] || [ ${#timestamps[@]} -gt 0 ]; then
+  fail "signing options without a key: give --pkcs12 FILE or --pkcs11-module and --pkcs11-key"
+fi
+if [ -n "$signing" ]; then
+  [ -z "$password_file" ] || [ -z "$have_password_env" ] ||
+    fail "give the password one way: --password-file or QELPAD_SIGN_PASSWORD"
+  [ -z "$password_file" ] || need_file --password-file "$password_file"
+  ca=${ca:-/etc/ssl/certs/ca-certificates.crt}
+  need_file --ca "$ca"
+fi
 
 "$root/scripts/install-deps.sh"
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/qelpad-release.XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
+mkdir "$scratch/unsigned" "$scratch/signed"
+unsigned=$scratch/unsigned/$kExe
 
+# The reproducible build, checked as a user's Windows will read it.
 cd "$root"
-cmake --preset win32 -B "$scratch/win32" >"$scratch/build.log" 2>&1 &&
-  cmake --build "$scratch/win32" -j2 --target Qelpad80Remover >>"$scratch/build.log" 2>&1 ||
-  { tail -n 30 "$scratch/build.log" >&2; echo "release: the build failed" >&2; exit 1; }
-/usr/bin/python3 tests/check_pe.py "i386=$scratch/win32/Qelpad80Remover.exe"
+if [ -n "$built" ]; then
+  cp "$built" "$unsigned"
+else
+  cmake --preset win32 -B "$scratch/win32" >"$scratch/build.log" 2>&1 &&
+    cmake --build "$scratch/win32" -j2 --target Qelpad80Remover >>"$scratch/build.log" 2>&1 ||
+    { tail -n 30 "$scratch/build.log" >&2; fail "the build failed; nothing was written to $output"; }
+  cp "$scratch/win32/$kExe" "$unsigned"
+fi
+/usr/bin/python3 tests/check_pe.py "$machine=$unsigned" || fail "the PE check failed; nothing was written to $output"
 
+sign() {  # UNSIGNED SIGNED
+  local key=()
+  if [ "$signing" = pkcs12 ]; then
+    key=(-pkcs12 "$pkcs12")
+  else
+    key=(-pkcs11module "$pkcs11_module" -key "$pkcs11_key")
+    if [ -n "$pkcs11_cert" ]; then key+=(-pkcs11cert "$pkcs11_cert"); else key+=(-certs "$certs"); fi
+  fi
+  local stamp=()
+  for url in ${timestamps[@]+"${timestamps[@]}"}; do stamp+=(-ts "$url"); done
+  local command=(osslsigncode sign "${key[@]}" -h sha256 -n "$kDescription" -i "$kSite" ${stamp[@]+"${stamp[@]}"}
+    -in "$1" -out "$2")
+  # The password reaches osslsigncode through a file or its standard input, never its arguments.
+  if [ -n "$password_file" ]; then
+    "${command[@]}" -readpass "$password_file"
+  elif [ -n "$have_password_env" ]; then
+    printf '%s' "$password" | "${command[@]}" -readpass /dev/stdin
+  else
+    "${command[@]}" </dev/null
+  fi
+}
+
+published=$unsigned
+if [ -n "$signing" ]; then
+  signed=$scratch/signed/$kExe
+  sign "$unsigned" "$signed" >"$scratch/sign.log" 2>&1 || {
+    cat "$scratch/sign.log" >&2
+    fail "signing failed (wrong password or PIN, or not a code-signing key?); nothing was written to $output"
+  }
+  chmod 0755 "$signed"
+  osslsigncode verify -CAfile "$ca" -in "$signed" >"$scratch/verify.log" 2>&1 || {
+    cat "$scratch/verify.log" >&2
+    fail "the signature does not verify against $ca; nothing was written to $output"
+  }
+  osslsigncode remove-signature -in "$signed" -out "$scratch/removed.exe" >"$scratch/remove.log" 2>&1 &&
+    cmp -s "$scratch/removed.exe" "$unsigned" || {
+    cat "$scratch/remove.log" >&2
+    fail "the signed exe without its signature is not the reproducible build; nothing was written to $output"
+  }
+  /usr/bin/python3 tests/check_pe.py "$machine=$signed" ||
+    fail "the PE check of the signed exe failed; nothing was written to $output"
+  { grep -m1 'Subject:' "$scratch/verify.log"; grep -E 'description:|Timestamp|verification:' "$scratch/verify.log"; } |
+    sed 's/^[[:space:]]*/release: signature: /'
+  published=$signed
+fi
+
+# Only now is anything written: the exe and its sum, each replaced in one step.
+(cd "$(dirname "$published")" && sha256sum "$kExe" >SHA256SUMS)
 mkdir -p "$output"
-rm -f "$output/Qelpad80Remover.exe" "$output/SHA256SUMS"
-cp "$scratch/win32/Qelpad80Remover.exe" "$output/"
-(cd "$output" && sha256sum Qelpad80Remover.exe >SHA256SUMS)
-echo "release: $output/Qelpad80Remover.exe ($(stat -c %s "$output/Qelpad80Remover.exe") bytes)"
+cp "$published" "$output/.$kExe.new"
+cp "$(dirname "$published")/SHA256SUMS" "$output/.SHA256SUMS.new"
+mv -f "$output/.$kExe.new" "$output/$kExe"
+mv -f "$output/.SHA256SUMS.new" "$output/SHA256SUMS"
+if [ -n "$signing" ]; then
+  echo "release: $output/$kExe ($(stat -c %s "$output/$kExe") bytes), signed; without its signature it is the"
+  echo "release: reproducible build, $(stat -c %s "$unsigned") bytes, sha256 $(sha256sum "$unsigned" | cut -d' ' -f1)"
+else
+  echo "release: $output/$kExe ($(stat -c %s "$output/$kExe") bytes) is UNSIGNED: Windows will name no publisher."
+  echo "release: give a key to sign it (scripts/release.sh --help)."
+fi
 cat "$output/SHA256SUMS"

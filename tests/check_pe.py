@@ -1,6 +1,7 @@
 #!/usr/bin/python3
 """Reads a built Qelpad80Remover.exe with pefile, not with the toolchain that wrote it, and checks
-what a user's Windows will see: machine, subsystem, imports, hardening, version block, icon and manifest.
+what a user's Windows will see: machine, subsystem, imports, hardening, version block, icon, manifest
+and, in a signed exe, the table that holds its Authenticode signature.
 
     /usr/bin/python3 tests/check_pe.py i386=build/win32/Qelpad80Remover.exe amd64=build/win64/Qelpad80Remover.exe
 
@@ -112,6 +113,57 @@ def check_time_stamps(pe, faults):
         faults.check(directory.struct.TimeDateStamp == 0,
                      f"time stamp 0x{directory.struct.TimeDateStamp:08x} in a resource directory")
         directories += [entry.directory for entry in directory.entries if hasattr(entry, "directory")]
+
+
+# ---- Certificate table (the Authenticode signature of a signed exe) ----
+
+WIN_CERT_REVISION_2_0, WIN_CERT_TYPE_PKCS_SIGNED_DATA = 0x0200, 0x0002
+# DER of the content type that opens a PKCS#7 SignedData: OID 1.2.840.113549.1.7.2.
+SIGNED_DATA_OID = bytes.fromhex("06092a864886f70d010702")
+
+
+def der_header(blob):
+    """(header length, total length) of the DER element at the start of blob, or None."""
+    if len(blob) < 2:
+        return None
+    if blob[1] < 0x80:
+        return 2, 2 + blob[1]
+    count = blob[1] & 0x7F
+    if count == 0 or count > 4 or len(blob) < 2 + count:
+        return None
+    return 2 + count, 2 + count + int.from_bytes(blob[2:2 + count], "big")
+
+
+def check_certificate_table(pe, data, faults):
+    """An unsigned exe has no table. A signed one has one WIN_CERTIFICATE holding one PKCS#7 SignedData, placed
+    after the sections, at the end of the file: bytes past the signature are not covered by it, and Windows' padding
+    check refuses them."""
+    table = pe.OPTIONAL_HEADER.DATA_DIRECTORY[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_SECURITY"]]
+    offset, size = table.VirtualAddress, table.Size  # a file offset here, not an RVA
+    if size == 0:
+        faults.check(offset == 0, f"empty certificate table at offset {offset}")
+        return
+    image_end = max(section.PointerToRawData + section.SizeOfRawData for section in pe.sections)
+    faults.check(offset >= image_end and offset % 8 == 0,
+                 f"certificate table at {offset}: not 8-aligned after the sections, which end at {image_end}")
+    if not faults.check(offset + size == len(data),
+                        f"certificate table ends at {offset + size}, the file at {len(data)}: not the last thing"):
+        return
+    length, revision, kind = struct.unpack_from("<IHH", data, offset)
+    faults.check(length == size, f"certificate entry of {length} bytes in a table of {size}: expected one entry")
+    faults.check((revision, kind) == (WIN_CERT_REVISION_2_0, WIN_CERT_TYPE_PKCS_SIGNED_DATA),
+                 f"certificate entry revision 0x{revision:04x} type {kind}, expected 0x0200 PKCS#7 SignedData")
+    content = data[offset + 8:offset + min(length, size)]
+    header = der_header(content)
+    if not faults.check(content[:1] == b"\x30" and header is not None and header[1] <= len(content),
+                        "certificate entry does not hold a DER sequence"):
+        return
+    faults.check(content[header[0]:header[0] + len(SIGNED_DATA_OID)] == SIGNED_DATA_OID,
+                 "certificate entry is not PKCS#7 SignedData")
+    padding = content[header[1]:]
+    faults.check(len(padding) < 8 and not any(padding),
+                 f"{len(padding)} bytes after the signature in its entry ({padding[:16].hex()}...): only zero padding "
+                 "to 8 bytes may follow it")
 
 
 # ---- Resources ----
@@ -288,11 +340,12 @@ def check_exe(arch, path):
     if not path.is_file():
         faults.append(f"{path} is missing: build the {'win32' if arch == 'i386' else 'win64'} preset first")
         return faults
-    pe = pefile.PE(str(path), fast_load=True)
+    data = path.read_bytes()
+    pe = pefile.PE(data=data, fast_load=True)
     pe.parse_data_directories(directories=[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_RESOURCE"]])
     for check in (lambda: check_header(pe, arch, faults), lambda: check_imports(pe, faults),
                   lambda: check_hardening(pe, arch, faults), lambda: check_time_stamps(pe, faults),
-                  lambda: check_version(pe, faults),
+                  lambda: check_certificate_table(pe, data, faults), lambda: check_version(pe, faults),
                   lambda: check_icon(pe, faults), lambda: check_manifest(pe, faults)):
         check()
     return faults

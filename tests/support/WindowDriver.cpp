@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <sstream>
 
 namespace {
@@ -47,8 +48,23 @@ std::vector<HWND> TopLevelWindows(DWORD pid) {
 
 std::wstring ExeBesideTests(const wchar_t* name) { return FolderOfThisProgram() + L"\\" + name; }
 
+namespace {
+
+// The tool beside this test program, or the copy QELPAD_APP_EXE names relative to it (the signing test
+// starts the signed release so). That one is printed, so a run shows which exe it drove.
+std::wstring ToolExe() {
+    wchar_t name[MAX_PATH];
+    const DWORD length = ::GetEnvironmentVariableW(L"QELPAD_APP_EXE", name, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return ExeBesideTests(L"Qelpad80Remover.exe");
+    const std::wstring exe = ExeBesideTests(name);
+    std::printf("AppProcess: starting %ls\n", exe.c_str());
+    return exe;
+}
+
+}  // namespace
+
 AppProcess::AppProcess(const std::wstring& exePath) {
-    const std::wstring exe = exePath.empty() ? ExeBesideTests(L"Qelpad80Remover.exe") : exePath;
+    const std::wstring exe = exePath.empty() ? ToolExe() : exePath;
     std::wstring commandLine = L"\"" + exe + L"\"";
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);

@@ -15,7 +15,8 @@ inline constexpr DWORD kWaitMs = 15000;
 // The tool, started from the folder of this test program.
 class AppProcess {
 public:
-    // Starts the exe beside this test program (or `exePath`) and waits for its main window.
+    // Starts the exe beside this test program (or `exePath`, or the copy QELPAD_APP_EXE names relative to
+    // this program's folder) and waits for its main window.
     explicit AppProcess(const std::wstring& exePath = L"");
     AppProcess(const AppProcess&) = delete;
     AppProcess& operator=(const AppProcess&) = delete;
