@@ -4,15 +4,14 @@
 # signature is the build again; the PE check reads the signature's table; the signed exe shows its window
 # under the test Wine; a key on a PKCS#11 token (SoftHSM) signs too; and a bad key stops the script without
 # touching the release folder.
-#   tests/signing.sh MACHINE EXE WINDOW_TESTS_EXE [EMULATOR...]
-# MACHINE is EXE's, as tests/check_pe.py names it (i386, amd64). The release goes to signed-release/
+#   tests/signing.sh EXE WINDOW_TESTS_EXE [EMULATOR...]
+# The release goes to signed-release/
 # beside WINDOW_TESTS_EXE, where the window test starts it. Prints a line a check; exits 1 if one failed.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-machine=$1
-unsigned=$(realpath "$2")
-window_tests=$(realpath "$3")
-shift 3
+unsigned=$(realpath "$1")
+window_tests=$(realpath "$2")
+shift 2
 emulator=("$@")
 [ ${#emulator[@]} -gt 0 ] || emulator=("$root/tests/wine-run.sh")
 release=$(dirname "$window_tests")/signed-release
@@ -33,7 +32,7 @@ check() {  # DESCRIPTION COMMAND...: passes when the command succeeds
   fi
 }
 release() {  # ARGUMENTS...: scripts/release.sh on the exe under test, its output in $work/release.log
-  QELPAD_RELEASE_BUILT="$machine=$unsigned" "$root/scripts/release.sh" "$@" >"$work/release.log" 2>&1
+  QELPAD_RELEASE_BUILT="$unsigned" "$root/scripts/release.sh" "$@" >"$work/release.log" 2>&1
   local status=$?
   cat "$work/release.log"
   return "$status"
@@ -102,8 +101,8 @@ struct.pack_into("<I", data, offset, len(data) - offset)
 open(sys.argv[2], "wb").write(data)
 EOF
 check "the PE check accepts the signed exe, and refuses it with bytes hidden after the signature" \
-  eval '/usr/bin/python3 "$root/tests/check_pe.py" "$machine=$release/$exe" &&
-        ! /usr/bin/python3 "$root/tests/check_pe.py" "$machine=$work/stuffed.exe"'
+  eval '/usr/bin/python3 "$root/tests/check_pe.py" "i386=$release/$exe" &&
+        ! /usr/bin/python3 "$root/tests/check_pe.py" "i386=$work/stuffed.exe"'
 
 check "the signed exe starts and shows its window under the test Wine" \
   eval 'QELPAD_APP_EXE="signed-release\\$exe" "${emulator[@]}" "$window_tests" \
