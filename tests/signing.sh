@@ -5,8 +5,8 @@
 # under the test Wine; a key on a PKCS#11 token (SoftHSM) signs too; and a bad key stops the script without
 # touching the release folder.
 #   tests/signing.sh EXE WINDOW_TESTS_EXE [EMULATOR...]
-# The release goes to signed-release/
-# beside WINDOW_TESTS_EXE, where the window test starts it. Prints a line a check; exits 1 if one failed.
+# The release goes to signed-release/ beside WINDOW_TESTS_EXE, where the window test starts it. Prints a
+# line a check; exits 1 if one failed.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 unsigned=$(realpath "$1")
