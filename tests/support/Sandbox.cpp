@@ -218,6 +218,8 @@ std::vector<std::wstring> Plant64BitBystanders() {
     for (const Key& key : ControlKeysIn64BitView()) {
         const UniqueHKey created = CreateKey(key.root, key.path, key.view);
         if (created && (key.path == kClassKey || key.path == kUnitKey)) SetText(created.Get(), L"", L"64-bit");
+        // Its module as a 64-bit program names it: what a tool looking in this view would find and delete.
+        if (created && key.path == kModulePathKey) SetText(created.Get(), L"", ModuleIn(kSystemFolder) + L", 1");
     }
     return PlantControlFiles({kNativeSystemFolder});
 }

@@ -88,7 +88,8 @@ Key PlaceBehindTheView(const Key& key);
 std::vector<Key> ControlKeysIn64BitView();
 // A 64-bit copy of the control that the removal, made for the 32-bit one, must leave alone: its two
 // files in the 64-bit system folder and its nineteen keys in the 64-bit view, each class and unit
-// key's default value reading "64-bit". Returns the files.
+// key's default value reading "64-bit", its module registered in the 64-bit system folder. Returns
+// the files.
 std::vector<std::wstring> Plant64BitBystanders();
 
 // The module-path key's default value, exactly as given (the key is made when missing).
