@@ -26,7 +26,7 @@ i386_dlls_to=usr/lib/x86_64-linux-gnu/wine/i386-windows
 
 recipe="$suite $mirror ${packages[*]} $i386_package $i386_dlls_from $i386_dlls_to v1"
 key=$(printf '%s' "$recipe" | sha256sum | cut -c1-16)
-cache=${QELPAD_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/qelpad}
+cache=${QELPAD_CACHE:-${XDG_CACHE_HOME:-${HOME:-/root}/.cache}/qelpad}
 root=$cache/wine-root-$key
 
 mkdir -p "$cache"
