@@ -5,7 +5,7 @@
 #include "base/DecimalText.h"
 #include "base/Errors.h"
 #include "base/Unique.h"
-#include "registry/Module1.h"
+#include "registry/Registry.h"
 #include "window/Ending.h"
 #include "window/Form1.h"
 #include "window/Names.h"
@@ -121,7 +121,7 @@ void Form1::Command1_Click() {
 
         LONG openResult = ERROR_SUCCESS;
         const std::wstring modulePath =
-            Module1::ReadRegistryValue(Names::kClassesRoot, Names::kModulePathKey, L"", &openResult).ToText();
+            Registry::ReadRegistryValue(Names::kClassesRoot, Names::kModulePathKey, L"", &openResult).ToText();
         // A registration we may not open is there all the same: say so, rather than "not found".
         if (openResult == ERROR_ACCESS_DENIED) throw Win32Error("RegOpenKeyExA", static_cast<DWORD>(openResult));
         if (modulePath.empty()) {
@@ -133,7 +133,7 @@ void Form1::Command1_Click() {
         const std::wstring registeredModule = FirstPiece(modulePath, L',');
         if (IsControlModulePath(registeredModule)) DeleteFileIfPresent(fileSystem.Get(), registeredModule);
         for (const std::wstring& folder : ControlFolders()) DeleteControlFiles(folder);
-        for (const RegistryKey& key : RegistrationKeys()) Module1::DeleteRegistryKey(key.root, key.path);
+        for (const RegistryKey& key : RegistrationKeys()) Registry::DeleteRegistryKey(key.root, key.path);
 
         ShowMessage(Texts::kRemoved, MB_OK);
         UnloadAndEnd(m_hwnd);

@@ -1,4 +1,4 @@
-#include "registry/Module1.h"
+#include "registry/Registry.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -6,7 +6,7 @@
 
 #include "registry/AnsiText.h"
 
-namespace Module1 {
+namespace Registry {
 
 namespace {
 
@@ -97,4 +97,4 @@ void DeleteRegistryKey(HKEY root, const std::wstring& keyPath) {
     ::RegDeleteKeyA(root, path.c_str());
 }
 
-}  // namespace Module1
+}  // namespace Registry
