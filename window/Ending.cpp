@@ -27,8 +27,8 @@ namespace {
 
 }  // namespace
 
-void UnloadAndEnd(HWND form) noexcept {
-    if (form) ::DestroyWindow(form);
+void UnloadAndEnd(HWND window) noexcept {
+    if (window) ::DestroyWindow(window);
     ::ExitProcess(0);
 }
 

@@ -7,7 +7,7 @@
 #include "base/Unique.h"
 #include "registry/Registry.h"
 #include "window/Ending.h"
-#include "window/Form1.h"
+#include "window/MainWindow.h"
 #include "window/Names.h"
 #include "window/Texts.h"
 
@@ -107,16 +107,16 @@ void DeleteFileIfPresent(IDispatch* fileSystem, const std::wstring& path) {
     if (!FindNormalFile(searched).empty()) InvokeDeleteFile(fileSystem, searched);
 }
 
-void Form1::DeleteControlFiles(const std::wstring& folder) {
-    DeleteFileIfPresent(fileSystem.Get(), folder + Names::kModuleFileName);
-    DeleteFileIfPresent(fileSystem.Get(), folder + Names::kSetupFileName);
+void MainWindow::DeleteControlFiles(const std::wstring& folder) {
+    DeleteFileIfPresent(m_fileDeleter.Get(), folder + Names::kModuleFileName);
+    DeleteFileIfPresent(m_fileDeleter.Get(), folder + Names::kSetupFileName);
 }
 
 // Delete: confirm, find the registration, delete the files, then the keys, report and end.
 // Any failure shows the warning and leaves the window open; what was deleted stays deleted.
-void Form1::Command1_Click() {
+void MainWindow::OnDeleteClick() {
     try {
-        fileSystem = CreateFileSystemObject();
+        m_fileDeleter = CreateFileSystemObject();
         if (ShowMessage(Texts::kConfirm, MB_OKCANCEL) != IDOK) return;
 
         LONG openResult = ERROR_SUCCESS;
@@ -131,7 +131,7 @@ void Form1::Command1_Click() {
 
         // Any program of the user can write a class registration; only the control's own module is deleted.
         const std::wstring registeredModule = FirstPiece(modulePath, L',');
-        if (IsControlModulePath(registeredModule)) DeleteFileIfPresent(fileSystem.Get(), registeredModule);
+        if (IsControlModulePath(registeredModule)) DeleteFileIfPresent(m_fileDeleter.Get(), registeredModule);
         for (const std::wstring& folder : ControlFolders()) DeleteControlFiles(folder);
         for (const RegistryKey& key : RegistrationKeys()) Registry::DeleteRegistryKey(key.root, key.path);
 
