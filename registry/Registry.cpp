@@ -1,3 +1,5 @@
+// The registry routines: ANSI entry points only, each key opened and closed within one call.
+
 #include "registry/Registry.h"
 
 #include <algorithm>

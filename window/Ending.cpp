@@ -1,3 +1,5 @@
+// The two ways the program ends: unloading the main window, and the report of an untrapped error.
+
 #include "window/Ending.h"
 
 #include <exception>

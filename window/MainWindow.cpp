@@ -1,6 +1,10 @@
+// The main window: its creation and layout at each DPI, the texts filled in at start, the two
+// buttons' handlers, keyboard navigation and the window procedure.
+
 #include "window/MainWindow.h"
 
 #include "base/Errors.h"
+#include "removal/Removal.h"
 #include "resources/ResourceIds.h"
 #include "window/Ending.h"
 #include "window/Texts.h"
@@ -184,6 +188,25 @@ void MainWindow::FillInTexts() {
     SetText(Control::Prompt, kPrompt);
     SetText(Control::CompanyLine, kCompany);
     ThrowLastErrorIf(!::SetWindowTextW(m_hwnd, kWindowTitle), "SetWindowTextW");
+}
+
+// Delete: the removal asks for confirmation through this window, then the outcome is told. A finished
+// removal, or none to do, ends the program; after a failure the window stays open.
+void MainWindow::OnDeleteClick() {
+    const auto confirm = [this] { return ShowMessage(Texts::kConfirm, MB_OKCANCEL) == IDOK; };
+    switch (RemoveControl(m_fileDeleter, confirm)) {
+    case RemovalOutcome::Cancelled:
+        break;
+    case RemovalOutcome::NotRegistered:
+        ShowMessage(Texts::kNotRegistered, MB_OK);
+        UnloadAndEnd(m_hwnd);
+    case RemovalOutcome::Removed:
+        ShowMessage(Texts::kRemoved, MB_OK);
+        UnloadAndEnd(m_hwnd);
+    case RemovalOutcome::Failed:
+        ShowMessage(Texts::kRemovalFailed, MB_OK | MB_ICONEXCLAMATION);
+        break;
+    }
 }
 
 void MainWindow::OnCloseClick() {

@@ -1,5 +1,6 @@
 #pragma once
-// MainWindow: the tool's only window, its handlers, and the removal behind the Delete button.
+// MainWindow: the tool's only window and its handlers. Delete runs the removal (removal/Removal.h)
+// and tells the user its outcome; Close ends the program.
 
 #include <windows.h>
 #include <oaidl.h>
@@ -41,9 +42,6 @@ private:
     void OnDeleteClick();
     void OnCloseClick();
     void OnCommand(WORD controlId, WORD notification);
-
-    // The removal (Removal.cpp).
-    void DeleteControlFiles(const std::wstring& folder);
 
     HINSTANCE m_instance;
     HWND m_hwnd{};

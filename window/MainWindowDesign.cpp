@@ -1,3 +1,5 @@
+// The main window's six controls and its fonts, as designed.
+
 #include "window/MainWindowDesign.h"
 
 #include "window/Texts.h"
