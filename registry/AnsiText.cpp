@@ -1,3 +1,5 @@
+// UTF-16 to the system's ANSI code page and back, for the registry's ANSI entry points.
+
 #include "registry/AnsiText.h"
 
 #include <windows.h>

@@ -1,3 +1,5 @@
+// A registry value as the removal reads it: as text.
+
 #include "registry/RegistryValue.h"
 
 #include "base/DecimalText.h"

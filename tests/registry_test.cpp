@@ -17,14 +17,14 @@
 #include <vector>
 
 #include "base/Unique.h"
-#include "registry/Module1.h"
+#include "registry/Registry.h"
 #include "registry/RegistryValue.h"
 
 namespace {
 
-using Module1::DeleteRegistryKey;
-using Module1::ReadRegistryValue;
-using Module1::ReadValueFromOpenKey;
+using Registry::DeleteRegistryKey;
+using Registry::ReadRegistryValue;
+using Registry::ReadValueFromOpenKey;
 
 constexpr wchar_t kClassScratch[] = L"CLSID\\{6D2F0A9E-4C1B-4E77-9B3A-5F8E2C7D1A40}";
 constexpr wchar_t kMachineScratch[] = L"SOFTWARE\\QelpadRegistryTests";
@@ -168,10 +168,10 @@ TEST_F(RegistryRead, StatusSaysWhatWasRead) {
         {L"Sz", ERROR_SUCCESS, "text L\"sz\\0\" (3 characters)"},
         {L"Dword", ERROR_SUCCESS, "integer 7"},
         {L"LongDword", ERROR_MORE_DATA, "empty"},
-        {L"Expand", Module1::kUnreadType, "empty"},
-        {L"Multi", Module1::kUnreadType, "empty"},
-        {L"Binary", Module1::kUnreadType, "empty"},
-        {L"Missing", Module1::kUnreadType, "empty"},
+        {L"Expand", Registry::kUnreadType, "empty"},
+        {L"Multi", Registry::kUnreadType, "empty"},
+        {L"Binary", Registry::kUnreadType, "empty"},
+        {L"Missing", Registry::kUnreadType, "empty"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(::testing::PrintToString(std::wstring(c.name)));
@@ -195,7 +195,7 @@ TEST_F(RegistryRead, UnusableHandleReadsNothing) {
     for (const auto& [handle, what] : handles) {
         SCOPED_TRACE(what);
         RegistryValue output;
-        EXPECT_EQ(Module1::kUnreadType, ReadValueFromOpenKey(handle, L"Sz", output));
+        EXPECT_EQ(Registry::kUnreadType, ReadValueFromOpenKey(handle, L"Sz", output));
         EXPECT_EQ("empty", Describe(output));
     }
 }

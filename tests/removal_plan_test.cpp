@@ -14,7 +14,8 @@
 
 #include "base/Errors.h"
 #include "base/Unique.h"
-#include "window/Removal.h"
+#include "removal/FileDeletion.h"
+#include "removal/RemovalPlan.h"
 
 namespace {
 

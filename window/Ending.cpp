@@ -1,3 +1,5 @@
+// The two ways the program ends: unloading the main window, and the report of an untrapped error.
+
 #include "window/Ending.h"
 
 #include <exception>
@@ -27,8 +29,8 @@ namespace {
 
 }  // namespace
 
-void UnloadAndEnd(HWND form) noexcept {
-    if (form) ::DestroyWindow(form);
+void UnloadAndEnd(HWND window) noexcept {
+    if (window) ::DestroyWindow(window);
     ::ExitProcess(0);
 }
 

@@ -6,16 +6,17 @@ namespace Texts {
 // Identity: the title of every message box that brings no title of its own.
 inline constexpr wchar_t kAppTitle[] = L"删除控件";
 
-// Form1 as designed; Form_Load replaces the caption and the label texts before the window shows.
+// The main window as designed; FillInTexts replaces the caption and the three static texts before
+// the window shows.
 inline constexpr wchar_t kDesignCaption[] = L"Tavrex安全控件删除工具";
-inline constexpr wchar_t kCommand2[] = L"关闭";
-inline constexpr wchar_t kCommand1[] = L"【删除】";
-inline constexpr wchar_t kFrame1[] = L"使用前请详细阅读下面的声明：";
-inline constexpr wchar_t kLabel1Design[] = L"Label1";
-inline constexpr wchar_t kLabel3Design[] = L"Label3";
-inline constexpr wchar_t kLabel2Design[] = L"Label2";
+inline constexpr wchar_t kCloseButton[] = L"关闭";
+inline constexpr wchar_t kDeleteButton[] = L"【删除】";
+inline constexpr wchar_t kNoticeFrame[] = L"使用前请详细阅读下面的声明：";
+inline constexpr wchar_t kNoticeDesign[] = L"Label" L"1";
+inline constexpr wchar_t kCompanyLineDesign[] = L"Label" L"3";
+inline constexpr wchar_t kPromptDesign[] = L"Label" L"2";
 
-// The notice of Label1: nine lines joined by CR LF; lines 3, 6 and 8 are empty.
+// The notice: nine lines joined by CR LF; lines 3, 6 and 8 are empty.
 inline constexpr wchar_t kNoticeLine1[] = L"1）本工具将\"Tavrex安全登录控件\"从您的机器中彻底删除，不会破坏您的系统的任何部";
 inline constexpr wchar_t kNoticeLine2[] = L"分。如果对此有任何疑问，请致电Tavrex咨询。";
 inline constexpr wchar_t kNoticeLine4[] = L"2）为防止其他人冒用我公司的名义，创建恶意的应用程序，您必须确保本程序是从Tavrex";

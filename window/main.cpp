@@ -4,7 +4,7 @@
 
 #include "base/Unique.h"
 #include "window/Ending.h"
-#include "window/Form1.h"
+#include "window/MainWindow.h"
 
 namespace {
 
@@ -22,10 +22,10 @@ void RestrictDllSearchToSystemFolder() noexcept {
     ::SetDllDirectoryW(L"");
 }
 
-int RunMessageLoop(Form1& form) {
+int RunMessageLoop(MainWindow& window) {
     MSG msg;
     while (::GetMessageW(&msg, nullptr, 0, 0) > 0) {
-        if (form.TranslateKeyboard(msg)) continue;
+        if (window.TranslateKeyboard(msg)) continue;
         ::TranslateMessage(&msg);
         ::DispatchMessageW(&msg);
     }
@@ -39,9 +39,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     ::HeapSetInformation(nullptr, HeapEnableTerminationOnCorruption, nullptr, 0);
     try {
         ComApartment com;
-        Form1 form(instance);
-        form.Show(showCommand);
-        return RunMessageLoop(form);
+        MainWindow window(instance);
+        window.Show(showCommand);
+        return RunMessageLoop(window);
     } catch (...) {
         ReportUntrappedError(nullptr);
     }

@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "base/Unique.h"
-#include "window/Names.h"
+#include "removal/Names.h"
 
 namespace {
 

@@ -1,5 +1,6 @@
 #pragma once
-// Form1: the tool's only window, its handlers, and the removal behind the Delete button.
+// MainWindow: the tool's only window and its handlers. Delete runs the removal (removal/Removal.h)
+// and tells the user its outcome; Close ends the program.
 
 #include <windows.h>
 #include <oaidl.h>
@@ -9,15 +10,15 @@
 #include <string>
 
 #include "base/Unique.h"
-#include "window/Form1Design.h"
+#include "window/MainWindowDesign.h"
 
-class Form1 {
+class MainWindow {
 public:
-    explicit Form1(HINSTANCE instance);
-    Form1(const Form1&) = delete;
-    Form1& operator=(const Form1&) = delete;
+    explicit MainWindow(HINSTANCE instance);
+    MainWindow(const MainWindow&) = delete;
+    MainWindow& operator=(const MainWindow&) = delete;
 
-    // Creates the window and its controls as designed, runs Form_Load, centres the
+    // Creates the window and its controls as designed, fills in their texts, centres the
     // window on the screen and shows it with the focus on the Delete button.
     void Show(int showCommand);
 
@@ -37,22 +38,19 @@ private:
     void SetText(Control id, const std::wstring& text);
     int ShowMessage(const wchar_t* text, UINT style);
 
-    void Form_Load();
-    void Command1_Click();
-    void Command2_Click();
+    void FillInTexts();
+    void OnDeleteClick();
+    void OnCloseClick();
     void OnCommand(WORD controlId, WORD notification);
-
-    // The removal (Removal.cpp).
-    void DeleteControlFiles(const std::wstring& folder);
 
     HINSTANCE m_instance;
     HWND m_hwnd{};
     std::array<HWND, kControlCount> m_controls{};
-    UniqueFont m_formFont;
+    UniqueFont m_windowFont;
     UniqueFont m_noticeFont;
     UINT m_dpi = USER_DEFAULT_SCREEN_DPI;
     HWND m_lastFocus{};
 
-    // The file-system object of the last press of Delete; held until the process ends.
-    Microsoft::WRL::ComPtr<IDispatch> fileSystem;
+    // The file-system object the last press of Delete deletes files through; held until the process ends.
+    Microsoft::WRL::ComPtr<IDispatch> m_fileDeleter;
 };

@@ -1,5 +1,5 @@
 #pragma once
-// Form1 as designed: its size, its six controls and their fonts, in twips.
+// The main window as designed: its size, its six controls and their fonts, in twips.
 
 #include <windows.h>
 
@@ -7,12 +7,12 @@
 
 // Controls by creation order; the values are their control IDs.
 enum class Control : int {
-    Command2 = 101,  // Close
-    Command1,        // Delete
-    Frame1,          // the frame around the notice
-    Label1,          // the notice
-    Label3,          // the company name
-    Label2,          // the prompt
+    CloseButton = 101,
+    DeleteButton,
+    NoticeFrame,  // the frame around the notice
+    Notice,
+    CompanyLine,
+    Prompt,
 };
 
 struct ControlDesign {
@@ -20,15 +20,15 @@ struct ControlDesign {
     const wchar_t* className;
     DWORD style;
     const wchar_t* text;
-    int left, top, width, height;  // twips, relative to Form1's client area
+    int left, top, width, height;  // twips, relative to the main window's client area
     int tabIndex;
-    bool noticeFont;  // Label1 has a font of its own
+    bool noticeFont;  // the notice has a font of its own
 };
 
 inline constexpr int kControlCount = 6;
-extern const std::array<ControlDesign, kControlCount> kForm1Controls;
+extern const std::array<ControlDesign, kControlCount> kMainWindowControls;
 
-// Client area of Form1.
+// Client area of the main window.
 inline constexpr int kClientWidthTwips = 7815;
 inline constexpr int kClientHeightTwips = 4185;
 
@@ -38,8 +38,8 @@ struct FontDesign {
     int weight;
     BYTE charSet;
 };
-extern const FontDesign kFormFont;    // every control but Label1
-extern const FontDesign kNoticeFont;  // Label1
+extern const FontDesign kWindowFont;  // every control but the notice
+extern const FontDesign kNoticeFont;  // the notice
 
 // 1440 twips make an inch; at 96 dpi, 15 twips make one pixel.
 inline int TwipsToPixels(int twips, UINT dpi) { return ::MulDiv(twips, static_cast<int>(dpi), 1440); }

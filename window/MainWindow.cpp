@@ -1,15 +1,19 @@
-#include "window/Form1.h"
+// The main window: its creation and layout at each DPI, the texts filled in at start, the two
+// buttons' handlers, keyboard navigation and the window procedure.
+
+#include "window/MainWindow.h"
 
 #include "base/Errors.h"
+#include "removal/Removal.h"
 #include "resources/ResourceIds.h"
 #include "window/Ending.h"
 #include "window/Texts.h"
 
 namespace {
 
-constexpr wchar_t kWindowClass[] = L"QelpadRemoverForm1";
-constexpr DWORD kFormStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
-constexpr DWORD kFormExStyle = WS_EX_APPWINDOW;
+constexpr wchar_t kWindowClass[] = L"QelpadRemoverMainWindow";
+constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+constexpr DWORD kWindowExStyle = WS_EX_APPWINDOW;
 #ifndef WM_DPICHANGED
 constexpr UINT WM_DPICHANGED = 0x02E0;
 #endif
@@ -38,8 +42,8 @@ UINT DpiOfWindow(HWND hwnd) {
 void AdjustForDpi(RECT& rect, UINT dpi) {
     using AdjustFn = BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT);
     static const auto adjustForDpi = User32Function<AdjustFn>("AdjustWindowRectExForDpi");
-    const BOOL adjusted = adjustForDpi ? adjustForDpi(&rect, kFormStyle, FALSE, kFormExStyle, dpi)
-                                       : ::AdjustWindowRectEx(&rect, kFormStyle, FALSE, kFormExStyle);
+    const BOOL adjusted = adjustForDpi ? adjustForDpi(&rect, kWindowStyle, FALSE, kWindowExStyle, dpi)
+                                       : ::AdjustWindowRectEx(&rect, kWindowStyle, FALSE, kWindowExStyle);
     ThrowLastErrorIf(!adjusted, "AdjustWindowRectEx");
 }
 
@@ -67,10 +71,10 @@ UniqueFont MakeFont(const FontDesign& design, UINT dpi) {
 
 }  // namespace
 
-Form1::Form1(HINSTANCE instance) : m_instance(instance) {
+MainWindow::MainWindow(HINSTANCE instance) : m_instance(instance) {
     WNDCLASSEXW windowClass{};
     windowClass.cbSize = sizeof(windowClass);
-    windowClass.lpfnWndProc = &Form1::WindowProc;
+    windowClass.lpfnWndProc = &MainWindow::WindowProc;
     windowClass.hInstance = instance;
     windowClass.hIcon = AppIcon(instance, SM_CXICON, SM_CYICON);
     windowClass.hIconSm = AppIcon(instance, SM_CXSMICON, SM_CYSMICON);
@@ -80,15 +84,15 @@ Form1::Form1(HINSTANCE instance) : m_instance(instance) {
     ThrowLastErrorIf(!::RegisterClassExW(&windowClass), "RegisterClassExW");
 }
 
-void Form1::Show(int showCommand) {
-    m_hwnd = ::CreateWindowExW(kFormExStyle, kWindowClass, Texts::kDesignCaption, kFormStyle, 0, 0, 0, 0,
+void MainWindow::Show(int showCommand) {
+    m_hwnd = ::CreateWindowExW(kWindowExStyle, kWindowClass, Texts::kDesignCaption, kWindowStyle, 0, 0, 0, 0,
                                nullptr, nullptr, m_instance, this);
     ThrowLastErrorIf(!m_hwnd, "CreateWindowExW");
     ::SendMessageW(m_hwnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(AppIcon(m_instance, SM_CXICON, SM_CYICON)));
     ::SendMessageW(m_hwnd, WM_SETICON, ICON_SMALL,
                    reinterpret_cast<LPARAM>(AppIcon(m_instance, SM_CXSMICON, SM_CYSMICON)));
     CreateControls();
-    Form_Load();
+    FillInTexts();
 
     // Centred on the primary monitor's work area, sized for the window's own DPI.
     RECT workArea{};
@@ -100,13 +104,13 @@ void Form1::Show(int showCommand) {
 
     ::ShowWindow(m_hwnd, showCommand);
     ::UpdateWindow(m_hwnd);
-    m_lastFocus = Item(Control::Command1);
+    m_lastFocus = Item(Control::DeleteButton);
     ::SetFocus(m_lastFocus);
 }
 
-void Form1::CreateControls() {
-    for (std::size_t i = 0; i < kForm1Controls.size(); ++i) {
-        const ControlDesign& design = kForm1Controls[i];
+void MainWindow::CreateControls() {
+    for (std::size_t i = 0; i < kMainWindowControls.size(); ++i) {
+        const ControlDesign& design = kMainWindowControls[i];
         m_controls[i] = ::CreateWindowExW(0, design.className, design.text, design.style, 0, 0, 0, 0, m_hwnd,
                                           reinterpret_cast<HMENU>(static_cast<INT_PTR>(design.id)), m_instance,
                                           nullptr);
@@ -115,8 +119,8 @@ void Form1::CreateControls() {
     // The Z order is the tab order: Tab moves through the controls by tab index.
     HWND previous = HWND_TOP;
     for (int tabIndex = 0; tabIndex < kControlCount; ++tabIndex) {
-        for (std::size_t i = 0; i < kForm1Controls.size(); ++i) {
-            if (kForm1Controls[i].tabIndex != tabIndex) continue;
+        for (std::size_t i = 0; i < kMainWindowControls.size(); ++i) {
+            if (kMainWindowControls[i].tabIndex != tabIndex) continue;
             ::SetWindowPos(m_controls[i], previous, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
             previous = m_controls[i];
         }
@@ -125,46 +129,46 @@ void Form1::CreateControls() {
 }
 
 // Places every control and sets its font for `dpi`.
-void Form1::ApplyDpi(UINT dpi) {
-    UniqueFont formFont = MakeFont(kFormFont, dpi);
+void MainWindow::ApplyDpi(UINT dpi) {
+    UniqueFont windowFont = MakeFont(kWindowFont, dpi);
     UniqueFont noticeFont = MakeFont(kNoticeFont, dpi);
-    for (std::size_t i = 0; i < kForm1Controls.size(); ++i) {
-        const ControlDesign& design = kForm1Controls[i];
+    for (std::size_t i = 0; i < kMainWindowControls.size(); ++i) {
+        const ControlDesign& design = kMainWindowControls[i];
         ::SetWindowPos(m_controls[i], nullptr, TwipsToPixels(design.left, dpi), TwipsToPixels(design.top, dpi),
                        TwipsToPixels(design.width, dpi), TwipsToPixels(design.height, dpi),
                        SWP_NOZORDER | SWP_NOACTIVATE);
-        HFONT font = design.noticeFont ? noticeFont.Get() : formFont.Get();
+        HFONT font = design.noticeFont ? noticeFont.Get() : windowFont.Get();
         ::SendMessageW(m_controls[i], WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
     }
     // The controls now use the new fonts; the old ones can go.
-    m_formFont = std::move(formFont);
+    m_windowFont = std::move(windowFont);
     m_noticeFont = std::move(noticeFont);
     m_dpi = dpi;
 }
 
-SIZE Form1::WindowSizeForDpi(UINT dpi) const {
+SIZE MainWindow::WindowSizeForDpi(UINT dpi) const {
     RECT rect{0, 0, TwipsToPixels(kClientWidthTwips, dpi), TwipsToPixels(kClientHeightTwips, dpi)};
     AdjustForDpi(rect, dpi);
     return {rect.right - rect.left, rect.bottom - rect.top};
 }
 
-HWND Form1::Item(Control id) const {
-    for (std::size_t i = 0; i < kForm1Controls.size(); ++i) {
-        if (kForm1Controls[i].id == id) return m_controls[i];
+HWND MainWindow::Item(Control id) const {
+    for (std::size_t i = 0; i < kMainWindowControls.size(); ++i) {
+        if (kMainWindowControls[i].id == id) return m_controls[i];
     }
     return nullptr;
 }
 
-void Form1::SetText(Control id, const std::wstring& text) {
+void MainWindow::SetText(Control id, const std::wstring& text) {
     ThrowLastErrorIf(!::SetWindowTextW(Item(id), text.c_str()), "SetWindowTextW");
 }
 
 // A modal message box with the application title.
-int Form1::ShowMessage(const wchar_t* text, UINT style) {
+int MainWindow::ShowMessage(const wchar_t* text, UINT style) {
     return ::MessageBoxW(m_hwnd, text, Texts::kAppTitle, style);
 }
 
-void Form1::Form_Load() {
+void MainWindow::FillInTexts() {
     using namespace Texts;
     std::wstring notice = kNoticeLine1;
     notice += kLineBreak;
@@ -180,30 +184,49 @@ void Form1::Form_Load() {
     notice += kLineBreak;
     notice += kLineBreak;
     notice += kNoticeLine9;
-    SetText(Control::Label1, notice);
-    SetText(Control::Label2, kPrompt);
-    SetText(Control::Label3, kCompany);
+    SetText(Control::Notice, notice);
+    SetText(Control::Prompt, kPrompt);
+    SetText(Control::CompanyLine, kCompany);
     ThrowLastErrorIf(!::SetWindowTextW(m_hwnd, kWindowTitle), "SetWindowTextW");
 }
 
-void Form1::Command2_Click() {
+// Delete: the removal asks for confirmation through this window, then the outcome is told. A finished
+// removal, or none to do, ends the program; after a failure the window stays open.
+void MainWindow::OnDeleteClick() {
+    const auto confirm = [this] { return ShowMessage(Texts::kConfirm, MB_OKCANCEL) == IDOK; };
+    switch (RemoveControl(m_fileDeleter, confirm)) {
+    case RemovalOutcome::Cancelled:
+        break;
+    case RemovalOutcome::NotRegistered:
+        ShowMessage(Texts::kNotRegistered, MB_OK);
+        UnloadAndEnd(m_hwnd);
+    case RemovalOutcome::Removed:
+        ShowMessage(Texts::kRemoved, MB_OK);
+        UnloadAndEnd(m_hwnd);
+    case RemovalOutcome::Failed:
+        ShowMessage(Texts::kRemovalFailed, MB_OK | MB_ICONEXCLAMATION);
+        break;
+    }
+}
+
+void MainWindow::OnCloseClick() {
     UnloadAndEnd(m_hwnd);
 }
 
-void Form1::OnCommand(WORD controlId, WORD notification) {
+void MainWindow::OnCommand(WORD controlId, WORD notification) {
     if (notification != BN_CLICKED) return;
     switch (static_cast<Control>(controlId)) {
-    case Control::Command1: Command1_Click(); break;
-    case Control::Command2: Command2_Click(); break;
+    case Control::DeleteButton: OnDeleteClick(); break;
+    case Control::CloseButton: OnCloseClick(); break;
     default: break;
     }
 }
 
-bool Form1::TranslateKeyboard(MSG& msg) {
+bool MainWindow::TranslateKeyboard(MSG& msg) {
     if (!m_hwnd) return false;
     // Enter presses the button that has the focus; neither button is a default button.
     if (msg.message == WM_KEYDOWN && msg.wParam == VK_RETURN &&
-        (msg.hwnd == Item(Control::Command1) || msg.hwnd == Item(Control::Command2))) {
+        (msg.hwnd == Item(Control::DeleteButton) || msg.hwnd == Item(Control::CloseButton))) {
         ::SendMessageW(msg.hwnd, BM_CLICK, 0, 0);
         return true;
     }
@@ -211,7 +234,7 @@ bool Form1::TranslateKeyboard(MSG& msg) {
     return ::IsDialogMessageW(m_hwnd, &msg) != FALSE;
 }
 
-LRESULT Form1::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_COMMAND:
         OnCommand(LOWORD(wParam), HIWORD(wParam));
@@ -248,15 +271,16 @@ LRESULT Form1::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     return ::DefWindowProcW(m_hwnd, message, wParam, lParam);
 }
 
-LRESULT CALLBACK Form1::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
+LRESULT CALLBACK MainWindow::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
     try {
         if (message == WM_NCCREATE) {
-            auto* form = static_cast<Form1*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
-            form->m_hwnd = hwnd;
-            ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(form));
+            auto* window = static_cast<MainWindow*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+            window->m_hwnd = hwnd;
+            ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(window));
         }
-        auto* form = reinterpret_cast<Form1*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-        return form ? form->HandleMessage(message, wParam, lParam) : ::DefWindowProcW(hwnd, message, wParam, lParam);
+        auto* window = reinterpret_cast<MainWindow*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+        return window ? window->HandleMessage(message, wParam, lParam)
+                      : ::DefWindowProcW(hwnd, message, wParam, lParam);
     } catch (...) {
         ReportUntrappedError(hwnd);
     }

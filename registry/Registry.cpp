@@ -1,4 +1,6 @@
-#include "registry/Module1.h"
+// The registry routines: ANSI entry points only, each key opened and closed within one call.
+
+#include "registry/Registry.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -6,7 +8,7 @@
 
 #include "registry/AnsiText.h"
 
-namespace Module1 {
+namespace Registry {
 
 namespace {
 
@@ -97,4 +99,4 @@ void DeleteRegistryKey(HKEY root, const std::wstring& keyPath) {
     ::RegDeleteKeyA(root, path.c_str());
 }
 
-}  // namespace Module1
+}  // namespace Registry

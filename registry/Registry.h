@@ -9,7 +9,7 @@
 
 #include "registry/RegistryValue.h"
 
-namespace Module1 {
+namespace Registry {
 
 // Every key is opened with options 0 and this access: the six key-specific rights,
 // none of the standard ones. A key the user may read but not change does not open.
@@ -32,4 +32,4 @@ LONG ReadValueFromOpenKey(HKEY key, std::wstring valueName, RegistryValue& outpu
 // Asks the registry to delete the one key `keyPath` below `root`; reports nothing.
 void DeleteRegistryKey(HKEY root, const std::wstring& keyPath);
 
-}  // namespace Module1
+}  // namespace Registry

@@ -1,0 +1,45 @@
+// The control's registration keys and folders in their order, and the checks of its module path.
+
+#include "removal/RemovalPlan.h"
+
+#include <cwctype>
+
+#include "base/DecimalText.h"
+#include "removal/Names.h"
+
+std::vector<RegistryKey> RegistrationKeys() {
+    std::vector<RegistryKey> keys;
+    for (const wchar_t* suffix : Names::kClassKeySuffixes) {
+        keys.push_back({Names::kClassesRoot, std::wstring(Names::kClassKey) + suffix});
+    }
+    for (const wchar_t* subkey : Names::kUnitSubkeys) {
+        std::wstring path = Names::kUnitKey;
+        if (*subkey) path.append(L"\\").append(subkey);
+        keys.push_back({Names::kLocalMachine, path});
+    }
+    return keys;
+}
+
+std::vector<std::wstring> ControlFolders() {
+    std::vector<std::wstring> folders = {Names::kSystemFolder, Names::kMakerFolder};
+    for (int n = Names::kFirstConflictFolder; n <= Names::kLastConflictFolder; ++n) {
+        folders.push_back(Names::kConflictFolderPrefix + DecimalText(n));
+    }
+    return folders;
+}
+
+std::wstring FirstPiece(const std::wstring& text, wchar_t separator) {
+    return text.substr(0, text.find(separator));
+}
+
+bool IsControlModulePath(const std::wstring& path) {
+    const std::wstring judged = FirstPiece(path, L'\0');
+    if (judged.size() < 3 || !std::iswalpha(judged[0]) || judged[0] > 0x7F || judged[1] != L':' ||
+        judged[2] != L'\\') {
+        return false;
+    }
+    if (judged.find_first_of(L"*?") != std::wstring::npos) return false;
+    const std::wstring leaf = judged.substr(judged.rfind(L'\\') + 1);
+    return ::CompareStringOrdinal(leaf.c_str(), static_cast<int>(leaf.size()), Names::kModuleLeafName, -1, TRUE) ==
+           CSTR_EQUAL;
+}
