@@ -112,9 +112,9 @@ TEST_F(MainWindow, ShowsTheFinalTextsFromTheFirstMoment) {
     for (const std::wstring& seen : app.FirstSeenTexts()) {
         SCOPED_TRACE(seen);
         EXPECT_NE(seen, L"Tavrex安全控件删除工具");
-        EXPECT_NE(seen, L"Label" L"1");
-        EXPECT_NE(seen, L"Label" L"2");
-        EXPECT_NE(seen, L"Label" L"3");
+        EXPECT_NE(seen, L"Label1");
+        EXPECT_NE(seen, L"Label2");
+        EXPECT_NE(seen, L"Label3");
     }
     EXPECT_EQ(app.FirstSeenTexts().front(), kTitle);
 }

@@ -12,9 +12,9 @@ inline constexpr wchar_t kDesignCaption[] = L"Tavrex安全控件删除工具";
 inline constexpr wchar_t kCloseButton[] = L"关闭";
 inline constexpr wchar_t kDeleteButton[] = L"【删除】";
 inline constexpr wchar_t kNoticeFrame[] = L"使用前请详细阅读下面的声明：";
-inline constexpr wchar_t kNoticeDesign[] = L"Label" L"1";
-inline constexpr wchar_t kCompanyLineDesign[] = L"Label" L"3";
-inline constexpr wchar_t kPromptDesign[] = L"Label" L"2";
+inline constexpr wchar_t kNoticeDesign[] = L"Label1";
+inline constexpr wchar_t kCompanyLineDesign[] = L"Label3";
+inline constexpr wchar_t kPromptDesign[] = L"Label2";
 
 // The notice: nine lines joined by CR LF; lines 3, 6 and 8 are empty.
 inline constexpr wchar_t kNoticeLine1[] = L"1）本工具将\"Tavrex安全登录控件\"从您的机器中彻底删除，不会破坏您的系统的任何部";
