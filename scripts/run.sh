@@ -41,12 +41,7 @@ cmake --preset win32 >/dev/null
 cmake --build --preset win32 -j2 --target Qelpad80Remover removal_demo >/dev/null
 
 template=$build/wine-template
-wine_root=$(scripts/wine-root.sh)
-(
-  flock 9
-  [ -f "$template/system.reg" ] && [ "$(cat "$template/.wine-root" 2>/dev/null)" = "$wine_root" ] && exit 0
-  tests/prepare-prefix.sh "$template" && echo "$wine_root" >"$template/.wine-root"
-) 9>"$template.lock"
+tests/prepare-prefix.sh "$template"
 
 scratch=$(mktemp -d "$build/try.XXXXXX")
 trap 'rm -rf "$scratch"' EXIT

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Prepares a Wine prefix for running the tool and its tests, in the Wine root: booted once, then
-# copied per run.
+# copied per run. Does nothing when DIR is ready for the current root; concurrent calls wait for
+# the one that prepares it.
 #   tests/prepare-prefix.sh DIR
 # No window manager runs under Xvfb, so windows are unmanaged (else every close waits ~2 s).
 # The Chinese fonts the tool asks for are mapped to an installed font that has the glyphs,
@@ -12,6 +13,11 @@ dir=$(realpath -m "$1")
 song_face="AR PL SungtiL GB"
 # Captions and message boxes: Chinese glyphs linked behind the system's Latin faces.
 link_fonts=("uming.ttc,AR PL UMing CN" "wqy-microhei.ttc,WenQuanYi Micro Hei")
+
+wine_root=$("$here/../scripts/wine-root.sh")
+exec 9>"$dir.lock"
+flock 9
+[ -f "$dir/system.reg" ] && [ "$(cat "$dir/.wine-root" 2>/dev/null)" = "$wine_root" ] && exit 0
 
 rm -rf "$dir.tmp"
 mkdir -p "$dir.tmp"
@@ -38,5 +44,6 @@ reg_file=$dir.tmp/settings.reg
   { echo "prepare-prefix: wineboot or regedit failed in $dir.tmp" >&2; exit 1; }
 rm -f "$reg_file"
 [ -f "$dir.tmp/system.reg" ] || { echo "prepare-prefix: $dir.tmp has no registry" >&2; exit 1; }
+echo "$wine_root" >"$dir.tmp/.wine-root"
 rm -rf "$dir"
 mv "$dir.tmp" "$dir"

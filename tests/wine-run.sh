@@ -13,13 +13,7 @@ shift
 template=${QELPAD_WINE_TEMPLATE:-$(dirname "$program")/wine-template}
 template=$(realpath -m "$template")
 
-root=$("$here/../scripts/wine-root.sh") || { echo "wine-run: no Wine root" >&2; exit 125; }
-# The template is made once per Wine root; concurrent runs wait for it.
-(
-  flock 9
-  [ -f "$template/system.reg" ] && [ "$(cat "$template/.wine-root" 2>/dev/null)" = "$root" ] && exit 0
-  "$here/prepare-prefix.sh" "$template" && echo "$root" >"$template/.wine-root"
-) 9>"$template.lock" || { echo "wine-run: could not prepare $template" >&2; exit 125; }
+"$here/prepare-prefix.sh" "$template" || { echo "wine-run: could not prepare $template" >&2; exit 125; }
 
 # Scratch prefixes sit beside the template, on its file system, so the drive can be hard-linked
 # (a temporary folder on a tmpfs could not be).
