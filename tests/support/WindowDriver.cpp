@@ -50,14 +50,15 @@ std::wstring ExeBesideTests(const wchar_t* name) { return FolderOfThisProgram() 
 
 namespace {
 
-// The tool beside this test program, or the copy QELPAD_APP_EXE names relative to it (the signing test
-// starts the signed release so). That one is printed, so a run shows which exe it drove.
+// The tool beside this test program (the release build), or the copy QELPAD_APP_EXE names relative to
+// it (the signing test starts the signed release so). It is printed, so a run's log shows which exe
+// each case drove.
 std::wstring ToolExe() {
     wchar_t name[MAX_PATH];
     const DWORD length = ::GetEnvironmentVariableW(L"QELPAD_APP_EXE", name, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) return ExeBesideTests(L"Qelpad80Remover.exe");
-    const std::wstring exe = ExeBesideTests(name);
+    const std::wstring exe = ExeBesideTests(length == 0 || length >= MAX_PATH ? L"Qelpad80Remover.exe" : name);
     std::printf("AppProcess: starting %ls\n", exe.c_str());
+    std::fflush(stdout);
     return exe;
 }
 
