@@ -40,15 +40,10 @@ scripts/install-deps.sh
 cmake --preset win32 >/dev/null
 cmake --build --preset win32 -j2 --target Qelpad80Remover removal_demo >/dev/null
 
-template=$build/wine-template
-tests/prepare-prefix.sh "$template"
-
 scratch=$(mktemp -d "$build/try.XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
 export WINEPREFIX=$scratch/prefix
-mkdir -p "$WINEPREFIX"
-find "$template" -mindepth 1 -maxdepth 1 ! -name drive_c -exec cp -a {} "$WINEPREFIX/" \;
-cp -a "$template/drive_c" "$WINEPREFIX/drive_c"
+tests/prepare-prefix.sh "$build/wine-template" "$WINEPREFIX"
 
 shots=$root/build/screenshots
 display=()

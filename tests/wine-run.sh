@@ -13,8 +13,6 @@ shift
 template=${QELPAD_WINE_TEMPLATE:-$(dirname "$program")/wine-template}
 template=$(realpath -m "$template")
 
-"$here/prepare-prefix.sh" "$template" || { echo "wine-run: could not prepare $template" >&2; exit 125; }
-
 # Scratch prefixes sit beside the template, on its file system, so the drive can be hard-linked
 # (a temporary folder on a tmpfs could not be).
 mkdir -p "$template.runs"
@@ -27,11 +25,7 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 143' TERM INT
 
-# The prefix: registry files copied, the drive linked (tests only add and delete files, never
-# rewrite them); copied where links cannot be made.
-mkdir -p "$prefix"
-find "$template" -mindepth 1 -maxdepth 1 ! -name drive_c -exec cp -a {} "$prefix/" \;
-cp -al "$template/drive_c" "$prefix/drive_c" 2>/dev/null || { rm -rf "$prefix/drive_c"; cp -a "$template/drive_c" "$prefix/drive_c"; }
+"$here/prepare-prefix.sh" "$template" "$prefix" || { echo "wine-run: could not prepare $prefix" >&2; exit 125; }
 
 export WINEPREFIX=$prefix
 "$here/../scripts/wine-sandbox.sh" --bind "$(dirname "$program")" --bind "$scratch" -- \
