@@ -16,7 +16,7 @@ cmake --build "$build" -j2 --target Qelpad80Remover bench_driver >/dev/null
 
 echo "benchmark: $rounds rounds, the 32-bit release under WoW64, $(nproc) cores"
 tool="Z:${build//\//\\}\\Qelpad80Remover.exe"
-"$root/tests/wine-run.sh" "$build/bench_driver.exe" "$tool" "$rounds"
+"$root/scripts/wine-run.sh" "$build/bench_driver.exe" "$tool" "$rounds"
 
 size=$(stat -c %s "$build/Qelpad80Remover.exe")
 goal=$((200 * 1024))

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs what building, running and testing the tool need, from Debian's packages.
-# Does nothing when everything is there already.
+# Does nothing when everything is there already. qemu only where 32-bit code cannot run natively.
 set -euo pipefail
 
 packages=(
@@ -13,14 +13,18 @@ packages=(
   softhsm2                                 # a PKCS#11 token for the signing test
 )
 
-missing=()
-for package in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
-done
-[ ${#missing[@]} -eq 0 ] && exit 0
-
-echo "Installing: ${missing[*]}"
-sudo=
-[ "$(id -u)" -eq 0 ] || sudo=sudo
-$sudo apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+# A machine that cannot run 32-bit code runs Wine in a virtual machine, which qemu emulates.
+needed() {
+  local package missing=()
+  for package in "$@"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "Installing: ${missing[*]}"
+  local sudo=
+  [ "$(id -u)" -eq 0 ] || sudo=sudo
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+needed "${packages[@]}"
+"$(dirname "$0")/wine-run.sh" --runs-32bit-code || needed qemu-system-x86

@@ -1,52 +1,105 @@
 #!/usr/bin/env bash
 # Prints the folder of the Wine that runs the tool and its tests, making it first when it is missing:
 # a Debian 13 root with Wine 10 (64-bit) and the i386 PE DLLs of the same Wine beside it, so that
-# 32-bit programs run in Wine's WoW64 mode, as the release runs on 64-bit Windows.
+# 32-bit programs run in Wine's WoW64 mode, as the release runs on 64-bit Windows. The root also
+# holds a Linux kernel and a small initramfs, for machines that cannot run 32-bit code themselves
+# (scripts/wine-run.sh then boots the root in a virtual machine).
 #   scripts/wine-root.sh
 # QELPAD_CACHE  where roots are kept (default ~/.cache/qelpad); one folder per recipe, reused until
 #               the recipe below changes.
 #
-# Everything comes from Debian's archive. The machine's own apt configuration is never touched and
-# no i386 package is installed: the i386 .deb is downloaded inside the new root and only unpacked.
-# mmdebstrap's unshare mode keeps its mounts in a namespace of its own, so an interrupted run leaves
-# no mount behind, only a ".partial" folder that the next run removes.
+# Everything comes from Debian's archive as this machine's own apt configuration reaches it (its
+# mirror and proxy). That configuration is never changed and no i386 package is installed: the
+# i386 .deb and the kernel are downloaded inside the new root and only unpacked. mmdebstrap's
+# unshare mode keeps its mounts in a namespace of its own, so an interrupted run leaves no mount
+# behind, only a ".partial" folder that the next run removes.
 set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
 
 suite=trixie
-mirror=http://deb.debian.org/debian
 packages=(
   wine64 libwine                # Wine 10, 64-bit, with its WoW64 layer
   xvfb x11-utils                # a display without a screen (xwd for screenshots)
+  fonts-wine                    # Wine's own fonts: Tahoma, and Marlett for the title bars' buttons
   fontconfig fonts-arphic-gbsn00lp fonts-arphic-uming fonts-wqy-microhei  # Chinese text
+  busybox-static                # the virtual machine's initramfs
 )
 # Unpacked after the install: the PE DLLs of the 32-bit Wine, where the 64-bit Wine looks for them.
 i386_package=libwine:i386
 i386_dlls_from=usr/lib/i386-linux-gnu/wine/i386-windows
 i386_dlls_to=usr/lib/x86_64-linux-gnu/wine/i386-windows
+# The kernel and initramfs of the virtual machine, and what its initramfs loads to reach the root.
+vm_dir=opt/qelpad-vm
+vm_modules="9pnet_virtio 9p overlay"  # after netfs and 9pnet; virtio_pci is built in
 
-recipe="$suite $mirror ${packages[*]} $i386_package $i386_dlls_from $i386_dlls_to v1"
+recipe="$suite ${packages[*]} $i386_package $i386_dlls_from $i386_dlls_to $vm_dir $vm_modules
+$(cat "$here/vm-init.sh") v2"
 key=$(printf '%s' "$recipe" | sha256sum | cut -c1-16)
 cache=${QELPAD_CACHE:-${XDG_CACHE_HOME:-${HOME:-/root}/.cache}/qelpad}
 root=$cache/wine-root-$key
 
+# Debian's main archive as this machine's apt reaches it, and its proxy if it has one.
+debian_archive() {
+  # The suite without a suffix (not -updates, not -security), read from the sources themselves.
+  apt-get indextargets --no-release-info --format '$(REPO_URI) $(RELEASE)' 'Identifier: Packages' \
+    'Component: main' 2>/dev/null | awk '$2 !~ /-/ { print $1; exit }'
+}
+
+# The virtual machine's kernel, and an initramfs of busybox, the modules that reach the root (each
+# with those it needs before it) and scripts/vm-init.sh. Run by mmdebstrap, with the new root's
+# tools, after the kernel package has been unpacked in its /tmp/kernel.
+if [ "${1:-}" = --initramfs ]; then
+  new=$2
+  tree=$new/tmp/initramfs
+  modules=$(echo "$new"/tmp/kernel/usr/lib/modules/*)
+  mkdir -p "$new/$vm_dir" "$tree/bin" "$tree/modules"
+  cp "$new"/tmp/kernel/boot/vmlinuz-* "$new/$vm_dir/vmlinuz"
+  cp "$new/usr/bin/busybox" "$tree/bin/busybox"
+  cp "$here/vm-init.sh" "$tree/init"
+  chmod 0755 "$tree/init"
+  for module in netfs 9pnet $vm_modules; do
+    file=$(find "$modules" -name "$module.ko*" | head -n 1)
+    [ -n "$file" ] || { [ -e "$modules/modules.builtin" ] && grep -q "/$module.ko\$" "$modules/modules.builtin" && continue; }
+    [ -n "$file" ] || { echo "wine-root: no kernel module $module" >&2; exit 1; }
+    case $file in
+      *.xz) chroot "$new" busybox unxz -c "${file#"$new"}" >"$tree/modules/$module.ko" ;;
+      *) cp "$file" "$tree/modules/$module.ko" ;;
+    esac
+    echo "$module" >>"$tree/modules/order"
+  done
+  (cd "$tree" && find . | LC_ALL=C sort | chroot "$new" sh -c 'cd /tmp/initramfs && busybox cpio -o -H newc') |
+    gzip -n -1 >"$new/$vm_dir/initrd.img"
+  exit 0
+fi
+
 mkdir -p "$cache"
 exec 9>"$root.lock"
 flock 9
-if [ ! -x "$root/usr/lib/wine/wine64" ]; then
+if [ ! -x "$root/usr/lib/wine/wine64" ] || [ ! -f "$root/$vm_dir/initrd.img" ]; then
   command -v mmdebstrap >/dev/null || { echo "wine-root: mmdebstrap is missing (scripts/install-deps.sh)" >&2; exit 1; }
+  archive=$(debian_archive)
+  [ -n "$archive" ] || { echo "wine-root: this machine's apt knows no Debian archive (apt-get indextargets)" >&2; exit 1; }
+  options=()
+  eval "$(apt-config shell proxy Acquire::http::Proxy)"
+  [ -z "${proxy:-}" ] || options+=(--aptopt="Acquire::http::Proxy \"$proxy\"")
   rm -rf "$root.partial" "$root"
   echo "wine-root: making a Debian 13 root with Wine 10 in $root (about a minute)" >&2
   started=$SECONDS
-  mmdebstrap --mode=unshare --variant=minbase --architectures=amd64,i386 \
+  mmdebstrap --mode=unshare --variant=minbase --architectures=amd64,i386 "${options[@]}" \
     --include="$(IFS=,; echo "${packages[*]}")" \
     --customize-hook='chroot "$1" sh -c "cd /tmp && apt-get download -q '"$i386_package"'"' \
     --customize-hook='dpkg-deb -x "$1"/tmp/libwine_*_i386.deb "$1/tmp/i386"' \
     --customize-hook='mkdir -p "$1/'"$i386_dlls_to"'" && cp -a "$1/tmp/i386/'"$i386_dlls_from"'/." "$1/'"$i386_dlls_to"'/"' \
+    --customize-hook='chroot "$1" sh -c "cd /tmp && apt-get download -q \$(apt-cache depends linux-image-amd64 | sed -n \"s/.*Depends: \\(linux-image-[0-9].*\\)/\\1/p\")"' \
+    --customize-hook='dpkg-deb -x "$1"/tmp/linux-image-*.deb "$1/tmp/kernel"' \
+    --customize-hook='"'"$here/wine-root.sh"'" --initramfs "$1"' \
     --customize-hook='rm -rf "$1"/tmp/* "$1"/var/cache/apt/archives/*.deb "$1"/var/lib/apt/lists/*_Packages' \
-    "$suite" "$root.partial" "$mirror" >"$cache/wine-root-$key.log" 2>&1 ||
+    "$suite" "$root.partial" "$archive" >"$cache/wine-root-$key.log" 2>&1 ||
     { tail -n 30 "$cache/wine-root-$key.log" >&2; rm -rf "$root.partial"; echo "wine-root: mmdebstrap failed" >&2; exit 1; }
   [ -f "$root.partial/$i386_dlls_to/kernel32.dll" ] ||
     { rm -rf "$root.partial"; echo "wine-root: the i386 DLLs did not arrive" >&2; exit 1; }
+  [ -f "$root.partial/$vm_dir/initrd.img" ] && [ -f "$root.partial/$vm_dir/vmlinuz" ] ||
+    { rm -rf "$root.partial"; echo "wine-root: the virtual machine's kernel did not arrive" >&2; exit 1; }
   mv "$root.partial" "$root"
   echo "wine-root: made in $((SECONDS - started)) s" >&2
   # Roots of older recipes are not needed any more.
