@@ -1,39 +1,32 @@
 #pragma once
-// One error model: a failure inside a command throws, carrying what failed and its code; the
-// handler that owns the error route catches it. Making one allocates nothing, so it can be
-// thrown when memory has run out.
+// One error model: a failure inside a command throws a WindowsError, carrying what failed and why;
+// the handler that owns the error route catches it. Win32 error codes and COM's HRESULTs are one
+// kind of value (HRESULT_FROM_WIN32 maps the first into the second), so one type carries both.
+// Making one allocates nothing, so it can be thrown when memory has run out.
 
 #include <windows.h>
 
 #include <exception>
 
-class Win32Error : public std::exception {
+class WindowsError : public std::exception {
 public:
-    Win32Error(const char* what, DWORD code) noexcept : m_what(what), m_code(code) {}
+    WindowsError(const char* what, HRESULT result) noexcept : m_what(what), m_result(result) {}
+    static WindowsError FromWin32(const char* what, DWORD code) noexcept {
+        return WindowsError(what, HRESULT_FROM_WIN32(code));
+    }
     const char* what() const noexcept override { return m_what; }
-    DWORD Code() const noexcept { return m_code; }
+    HRESULT Result() const noexcept { return m_result; }
 
 private:
-    const char* m_what;  // the failing call: a literal
-    DWORD m_code;
+    const char* m_what;  // what failed: a literal
+    HRESULT m_result;
 };
 
-class ComError : public std::exception {
-public:
-    ComError(const char* what, HRESULT hr) noexcept : m_what(what), m_hr(hr) {}
-    const char* what() const noexcept override { return m_what; }
-    HRESULT Result() const noexcept { return m_hr; }
-
-private:
-    const char* m_what;  // the failing call: a literal
-    HRESULT m_hr;
-};
-
-// Throws Win32Error with GetLastError() when a BOOL-style call failed.
+// Throws with GetLastError() when a BOOL-style call failed.
 inline void ThrowLastErrorIf(bool failed, const char* what) {
-    if (failed) throw Win32Error(what, ::GetLastError());
+    if (failed) throw WindowsError::FromWin32(what, ::GetLastError());
 }
 
 inline void ThrowIfFailed(HRESULT hr, const char* what) {
-    if (FAILED(hr)) throw ComError(what, hr);
+    if (FAILED(hr)) throw WindowsError(what, hr);
 }

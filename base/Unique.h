@@ -1,42 +1,44 @@
 #pragma once
-// Move-only owners for handles. Each closes its value once; Put() frees the old
-// value before handing out the address for an API to fill.
+// Move-only owners for handles. Each closes its value once; Put() frees the old value before
+// handing out the address for an API to fill. `kEmpty` is the value that owns nothing: 0 for most
+// handles, -1 (INVALID_HANDLE_VALUE) for those of CreateFileW and FindFirstFileW.
 
 #include <windows.h>
 #include <oleauto.h>
 
+#include <cstdint>
 #include <utility>
 
-template <typename H, auto Close>
+template <typename H, auto Close, std::intptr_t kEmpty = 0>
 class Unique {
 public:
     Unique() = default;
     explicit Unique(H h) noexcept : m_h(h) {}
-    Unique(Unique&& o) noexcept : m_h(std::exchange(o.m_h, H{})) {}
-    Unique& operator=(Unique&& o) noexcept { Reset(std::exchange(o.m_h, H{})); return *this; }
+    Unique(Unique&& o) noexcept : m_h(std::exchange(o.m_h, Empty())) {}
+    Unique& operator=(Unique&& o) noexcept { Reset(std::exchange(o.m_h, Empty())); return *this; }
     Unique(const Unique&) = delete;
     Unique& operator=(const Unique&) = delete;
     ~Unique() { Reset(); }
 
     H Get() const noexcept { return m_h; }
     H* Put() noexcept { Reset(); return &m_h; }
-    void Reset(H h = H{}) noexcept { if (m_h != H{}) Close(m_h); m_h = h; }
-    explicit operator bool() const noexcept { return m_h != H{}; }
+    void Reset(H h = Empty()) noexcept { if (m_h != Empty()) Close(m_h); m_h = h; }
+    explicit operator bool() const noexcept { return m_h != Empty(); }
 
 private:
-    H m_h{};
+    static H Empty() noexcept { return reinterpret_cast<H>(kEmpty); }
+    H m_h = Empty();
 };
 
 namespace UniqueDetail {
-inline void CloseHandleChecked(HANDLE h) noexcept { if (h != INVALID_HANDLE_VALUE) ::CloseHandle(h); }
 inline void DeleteFont(HFONT f) noexcept { ::DeleteObject(f); }
-inline void CloseFind(HANDLE h) noexcept { if (h != INVALID_HANDLE_VALUE) ::FindClose(h); }
 }  // namespace UniqueDetail
 
 using UniqueHKey = Unique<HKEY, &::RegCloseKey>;
-using UniqueHandle = Unique<HANDLE, &UniqueDetail::CloseHandleChecked>;
+using UniqueHandle = Unique<HANDLE, &::CloseHandle>;          // processes, threads: null when empty
+using UniqueFile = Unique<HANDLE, &::CloseHandle, -1>;        // CreateFileW
+using UniqueFind = Unique<HANDLE, &::FindClose, -1>;          // FindFirstFileW
 using UniqueFont = Unique<HFONT, &UniqueDetail::DeleteFont>;
-using UniqueFind = Unique<HANDLE, &UniqueDetail::CloseFind>;
 using UniqueBstr = Unique<BSTR, &::SysFreeString>;
 
 // A VARIANT that is cleared once, when its owner goes.
@@ -51,17 +53,4 @@ public:
 
 private:
     VARIANT m_v;
-};
-
-// COM for this thread; uninitialised only when the initialisation succeeded.
-class ComApartment {
-public:
-    ComApartment() noexcept : m_hr(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE)) {}
-    ComApartment(const ComApartment&) = delete;
-    ComApartment& operator=(const ComApartment&) = delete;
-    ~ComApartment() { if (SUCCEEDED(m_hr)) ::CoUninitialize(); }
-    HRESULT Result() const noexcept { return m_hr; }
-
-private:
-    HRESULT m_hr;
 };

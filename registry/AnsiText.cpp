@@ -10,7 +10,7 @@
 
 namespace {
 int CheckedLength(std::size_t size) {
-    if (size > static_cast<std::size_t>(INT_MAX)) throw Win32Error("text conversion", ERROR_ARITHMETIC_OVERFLOW);
+    if (size > static_cast<std::size_t>(INT_MAX)) throw WindowsError::FromWin32("text conversion", ERROR_ARITHMETIC_OVERFLOW);
     return static_cast<int>(size);
 }
 }  // namespace

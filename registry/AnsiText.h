@@ -4,6 +4,6 @@
 
 #include <string>
 
-// Throws Win32Error when the conversion fails, std::bad_alloc when memory runs out.
+// Throws WindowsError when the conversion fails, std::bad_alloc when memory runs out.
 std::string ToAnsi(const std::wstring& text);
 std::wstring FromAnsi(const char* data, std::size_t size);

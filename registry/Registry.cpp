@@ -1,4 +1,6 @@
 // The registry routines: ANSI entry points only, each key opened and closed within one call.
+// ANSI on purpose: the control registered itself through the ANSI functions, so reading through them
+// gives back its paths in the code page it wrote them in, and the removal's own keys are ASCII.
 
 #include "registry/Registry.h"
 
@@ -6,6 +8,7 @@
 #include <cstdint>
 #include <string>
 
+#include "base/Unique.h"
 #include "registry/AnsiText.h"
 
 namespace Registry {
@@ -13,7 +16,8 @@ namespace Registry {
 namespace {
 
 // The key handle of one call. It starts at 0 and is closed on every path, also when the
-// open failed and it is still 0.
+// open failed and it is still 0: the routines are described that way (RegCloseKey(0) merely fails),
+// which UniqueHKey, closing only what it holds, would not do.
 class KeyHandle {
 public:
     KeyHandle() = default;
@@ -97,6 +101,12 @@ void DeleteRegistryKey(HKEY root, const std::wstring& keyPath) {
     ::RegOpenKeyExA(root, path.c_str(), 0, kKeyAccess, key.Address());
     // The delete names the whole path below the root; the key is still held open meanwhile.
     ::RegDeleteKeyA(root, path.c_str());
+}
+
+bool KeyExists(HKEY root, const std::wstring& keyPath) {
+    UniqueHKey key;
+    const LONG opened = ::RegOpenKeyExA(root, ToAnsi(keyPath).c_str(), 0, KEY_QUERY_VALUE, key.Put());
+    return opened == ERROR_SUCCESS || opened == ERROR_ACCESS_DENIED;
 }
 
 }  // namespace Registry

@@ -32,4 +32,7 @@ LONG ReadValueFromOpenKey(HKEY key, std::wstring valueName, RegistryValue& outpu
 // Asks the registry to delete the one key `keyPath` below `root`; reports nothing.
 void DeleteRegistryKey(HKEY root, const std::wstring& keyPath);
 
+// True when the key `keyPath` is there below `root`, also when it may not be opened.
+bool KeyExists(HKEY root, const std::wstring& keyPath);
+
 }  // namespace Registry

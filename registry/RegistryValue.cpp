@@ -2,7 +2,7 @@
 
 #include "registry/RegistryValue.h"
 
-#include "base/DecimalText.h"
+#include "base/Text.h"
 
 std::wstring RegistryValue::ToText() const {
     if (IsText()) return AsText();

@@ -3,31 +3,59 @@
 #include "removal/FileDeletion.h"
 
 #include "base/Errors.h"
+#include "base/Text.h"
 #include "base/Unique.h"
 #include "removal/Names.h"
-#include "removal/RemovalPlan.h"
+
+namespace {
+
+// Why a deletion the file-system object refused failed, as far as the file system tells: its own
+// error says "permission denied" alike for a read-only file, a file in use and a missing right.
+HRESULT ReasonDeleteFailed(const std::wstring& path, HRESULT reported) {
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
+        return HRESULT_FROM_WIN32(ERROR_FILE_READ_ONLY);
+    }
+    // Opened for deletion, and for writing (which a DLL loaded by a browser refuses), sharing all.
+    constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    for (const DWORD access : {DWORD{DELETE}, DWORD{DELETE | FILE_WRITE_DATA}}) {
+        UniqueFile file(::CreateFileW(path.c_str(), access, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr));
+        if (!file) {
+            const DWORD error = ::GetLastError();
+            if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION || error == ERROR_ACCESS_DENIED) {
+                return HRESULT_FROM_WIN32(error);
+            }
+            break;
+        }
+    }
+    return reported;
+}
+
+}  // namespace
 
 std::wstring FindNormalFile(const std::wstring& path) {
     const std::wstring searched = FirstPiece(path, L'\0');
     if (searched.empty()) return L"";
     WIN32_FIND_DATAW found{};
     UniqueFind search(::FindFirstFileW(searched.c_str(), &found));
-    if (search.Get() == INVALID_HANDLE_VALUE) {
+    if (!search) {
         const DWORD error = ::GetLastError();
         if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_NO_MORE_FILES) {
             return L"";
         }
-        throw Win32Error("FindFirstFileW", error);
+        throw WindowsError::FromWin32("FindFirstFileW", error);
     }
     constexpr DWORD kNotNormal = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_DIRECTORY;
     do {
         if ((found.dwFileAttributes & kNotNormal) == 0) return found.cFileName;
     } while (::FindNextFileW(search.Get(), &found));
     const DWORD error = ::GetLastError();
-    if (error != ERROR_NO_MORE_FILES) throw Win32Error("FindNextFileW", error);
+    if (error != ERROR_NO_MORE_FILES) throw WindowsError::FromWin32("FindNextFileW", error);
     return L"";
 }
 
+FileDeleter::FileDeleter(Microsoft::WRL::ComPtr<IDispatch> fileSystem) noexcept
+    : m_fileSystem(std::move(fileSystem)) {}
 Microsoft::WRL::ComPtr<IDispatch> CreateFileSystemObject() {
     CLSID classId{};
     ThrowIfFailed(::CLSIDFromProgID(Names::kFileSystemProgId, &classId), "CLSIDFromProgID");
@@ -36,13 +64,13 @@ Microsoft::WRL::ComPtr<IDispatch> CreateFileSystemObject() {
     return object;
 }
 
-void InvokeDeleteFile(IDispatch* fileDeleter, const std::wstring& path) {
+void FileDeleter::InvokeDeleteFile(const std::wstring& path) {
     OLECHAR* name = const_cast<OLECHAR*>(Names::kDeleteFileMethod);
     DISPID method = DISPID_UNKNOWN;
-    ThrowIfFailed(fileDeleter->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &method), "GetIDsOfNames");
+    ThrowIfFailed(m_fileSystem->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &method), "GetIDsOfNames");
 
     UniqueBstr argument(::SysAllocStringLen(path.data(), static_cast<UINT>(path.size())));
-    if (!argument) throw ComError("SysAllocStringLen", E_OUTOFMEMORY);
+    if (!argument) throw WindowsError("SysAllocStringLen", E_OUTOFMEMORY);
     BSTR byReference = argument.Get();
     VARIANTARG arguments[1];
     ::VariantInit(&arguments[0]);
@@ -52,21 +80,20 @@ void InvokeDeleteFile(IDispatch* fileDeleter, const std::wstring& path) {
 
     UniqueVariant result;
     EXCEPINFO exception{};
-    const HRESULT hr = fileDeleter->Invoke(method, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &parameters,
-                                           result.Put(), &exception, nullptr);
+    HRESULT hr = m_fileSystem->Invoke(method, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &parameters,
+                                      result.Put(), &exception, nullptr);
+    if (hr == DISP_E_EXCEPTION && exception.pfnDeferredFillIn) exception.pfnDeferredFillIn(&exception);
+    if (hr == DISP_E_EXCEPTION && FAILED(exception.scode)) hr = exception.scode;
     ::SysFreeString(exception.bstrSource);
     ::SysFreeString(exception.bstrDescription);
     ::SysFreeString(exception.bstrHelpFile);
-    ThrowIfFailed(hr, "FileSystemObject.DeleteFile");
+    if (FAILED(hr)) throw WindowsError("FileSystemObject.DeleteFile", ReasonDeleteFailed(path, hr));
 }
 
-void DeleteFileIfPresent(IDispatch* fileDeleter, const std::wstring& path) {
+bool FileDeleter::DeleteFileIfPresent(const std::wstring& path) {
     // How Windows' own object reads a BSTR with a NUL inside is not documented; it never gets one.
     const std::wstring searched = FirstPiece(path, L'\0');
-    if (!FindNormalFile(searched).empty()) InvokeDeleteFile(fileDeleter, searched);
-}
-
-void DeleteControlFiles(IDispatch* fileDeleter, const std::wstring& folder) {
-    DeleteFileIfPresent(fileDeleter, folder + Names::kModuleFileName);
-    DeleteFileIfPresent(fileDeleter, folder + Names::kSetupFileName);
+    if (FindNormalFile(searched).empty()) return false;
+    InvokeDeleteFile(searched);
+    return true;
 }

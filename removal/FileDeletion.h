@@ -1,6 +1,6 @@
 #pragma once
 // How the removal finds and deletes a file: a directory search first, then DeleteFile on the
-// file-system object, which is the only thing that deletes.
+// scripting runtime's file-system object, which is the only thing that deletes.
 
 #include <windows.h>
 #include <oaidl.h>
@@ -10,21 +10,29 @@
 
 // The directory search for one path with the mask for normal files: the file name when an
 // ordinary file (read-only and archive included) is there, "" otherwise. Hidden and system
-// files and folders are not found. The path counts up to its first NUL. Throws Win32Error
+// files and folders are not found. The path counts up to its first NUL. Throws WindowsError
 // when the search itself fails.
 std::wstring FindNormalFile(const std::wstring& path);
 
-// A new file-system object by ProgID. Throws ComError.
+// A new file-system object by ProgID. Throws WindowsError.
 Microsoft::WRL::ComPtr<IDispatch> CreateFileSystemObject();
 
-// Calls DeleteFile on the file-system object by name, with the path as a string by reference.
-// Throws ComError when the object refuses.
-void InvokeDeleteFile(IDispatch* fileDeleter, const std::wstring& path);
+// Deletes through the file-system object rather than DeleteFileW: without its force argument it
+// refuses read-only files, so a read-only copy stops the removal (the user is told to check the
+// rights) instead of being deleted behind the user's back.
+class FileDeleter {
+public:
+    explicit FileDeleter(Microsoft::WRL::ComPtr<IDispatch> fileSystem) noexcept;
 
-// Deletes the file at `path` through the file-system object when the search finds an ordinary
-// file there. Both judge the path up to its first NUL: DeleteFile gets exactly the path that was
-// searched, never what a NUL stored in the registry hides after it.
-void DeleteFileIfPresent(IDispatch* fileDeleter, const std::wstring& path);
+    // Deletes the file at `path` when the search finds an ordinary file there; true when it did.
+    // Both judge the path up to its first NUL: DeleteFile gets exactly the path that was searched,
+    // never what a NUL stored in the registry hides after it. Throws WindowsError when the search
+    // or the deletion fails; for a failed deletion, with the file system's reason where it can
+    // be told (read-only, in use by another program, access denied).
+    bool DeleteFileIfPresent(const std::wstring& path);
 
-// Deletes the control's module and then its setup file from `folder`, each where it is present.
-void DeleteControlFiles(IDispatch* fileDeleter, const std::wstring& folder);
+private:
+    void InvokeDeleteFile(const std::wstring& path);
+
+    Microsoft::WRL::ComPtr<IDispatch> m_fileSystem;
+};

@@ -2,9 +2,13 @@
 
 #include "removal/Removal.h"
 
+#include <new>
+#include <optional>
 #include <string>
 
+#include "base/ComApartment.h"
 #include "base/Errors.h"
+#include "base/Text.h"
 #include "registry/Registry.h"
 #include "removal/FileDeletion.h"
 #include "removal/Names.h"
@@ -12,34 +16,124 @@
 
 namespace {
 
-// The module path the control's registration names, "" when there is none.
-std::wstring ReadRegisteredModulePath() {
-    LONG openResult = ERROR_SUCCESS;
-    std::wstring modulePath =
-        Registry::ReadRegistryValue(Names::kClassesRoot, Names::kModulePathKey, L"", &openResult).ToText();
-    // A registration we may not open is there all the same: say so, rather than "not found".
-    if (openResult == ERROR_ACCESS_DENIED) throw Win32Error("RegOpenKeyExA", static_cast<DWORD>(openResult));
-    return modulePath;
+// On Windows HKEY_CLASSES_ROOT shows a per-user registration over the machine-wide one: deleting
+// the first lets the second show through, and a second pass removes that.
+constexpr int kPasses = 2;
+
+std::wstring KeyName(const RegistryKey& key) {
+    return (key.root == Names::kClassesRoot ? L"HKEY_CLASSES_ROOT\\" : L"HKEY_LOCAL_MACHINE\\") + key.path;
 }
 
 }  // namespace
 
-RemovalOutcome RemoveControl(Microsoft::WRL::ComPtr<IDispatch>& fileDeleter,
-                             const std::function<bool()>& confirm) noexcept {
-    try {
-        fileDeleter = CreateFileSystemObject();
-        if (!confirm()) return RemovalOutcome::Cancelled;
+std::wstring ReadRegisteredModulePath() {
+    LONG openResult = ERROR_SUCCESS;
+    // ToolboxBitmap32, not InprocServer32: the control's own registration names its module there,
+    // as "<path>, <bitmap>", and that is the value the removal has always gone by.
+    std::wstring modulePath =
+        Registry::ReadRegistryValue(Names::kClassesRoot, Names::kModulePathKey, L"", &openResult).ToText();
+    // A registration we may not open is there all the same: say so, rather than "not found".
+    if (openResult == ERROR_ACCESS_DENIED) {
+        throw WindowsError::FromWin32("the registration cannot be opened", static_cast<DWORD>(openResult));
+    }
+    return modulePath;
+}
 
-        const std::wstring modulePath = ReadRegisteredModulePath();
-        if (modulePath.empty()) return RemovalOutcome::NotRegistered;
+ControlSurvey SurveyControl() {
+    ControlSurvey survey;
+    survey.modulePath = ReadRegisteredModulePath();
+    survey.registeredModule = FirstPiece(FirstPiece(survey.modulePath, L','), L'\0');
+    survey.registeredModuleIsControls = IsControlModulePath(survey.registeredModule);
+    std::vector<std::wstring> candidates;
+    if (!survey.modulePath.empty() && survey.registeredModuleIsControls) candidates.push_back(survey.registeredModule);
+    for (const std::wstring& folder : ControlFolders()) {
+        candidates.push_back(folder + Names::kModuleFileName);
+        candidates.push_back(folder + Names::kSetupFileName);
+    }
+    for (const std::wstring& file : candidates) {
+        if (!FindNormalFile(file).empty()) survey.files.push_back(file);
+    }
+    for (const RegistryKey& key : RegistrationKeys()) {
+        if (Registry::KeyExists(key.root, key.path)) survey.keys.push_back(KeyName(key));
+    }
+    return survey;
+}
 
+struct ControlRemoval::State {
+    std::function<void(const std::wstring&)> fileDeleted;
+    RemovalFailure failure;
+    // COM is started when the removal first needs it, and kept, like the object, until the end.
+    std::optional<ComApartment> com;
+    std::optional<FileDeleter> fileDeleter;
+
+    void At(RemovalStep step, std::wstring subject) {
+        failure.step = step;
+        failure.subject = std::move(subject);
+    }
+
+    std::wstring ReadModulePath() {
+        At(RemovalStep::ReadingRegistration, KeyName({Names::kClassesRoot, Names::kModulePathKey}));
+        return ReadRegisteredModulePath();
+    }
+
+    void DeleteFileIfPresent(const std::wstring& path) {
+        At(RemovalStep::DeletingFile, FirstPiece(path, L'\0'));
+        if (fileDeleter->DeleteFileIfPresent(path) && fileDeleted) fileDeleted(failure.subject);
+    }
+
+    void DeleteControlFiles(const std::wstring& folder) {
+        DeleteFileIfPresent(folder + Names::kModuleFileName);
+        DeleteFileIfPresent(folder + Names::kSetupFileName);
+    }
+
+    // One pass over everything the registration and the fixed folders name.
+    void RemoveFilesAndKeys(const std::wstring& modulePath) {
         // Any program of the user can write a class registration; only the control's own module is deleted.
         const std::wstring registeredModule = FirstPiece(modulePath, L',');
-        if (IsControlModulePath(registeredModule)) DeleteFileIfPresent(fileDeleter.Get(), registeredModule);
-        for (const std::wstring& folder : ControlFolders()) DeleteControlFiles(fileDeleter.Get(), folder);
+        if (IsControlModulePath(registeredModule)) DeleteFileIfPresent(registeredModule);
+        for (const std::wstring& folder : ControlFolders()) DeleteControlFiles(folder);
         for (const RegistryKey& key : RegistrationKeys()) Registry::DeleteRegistryKey(key.root, key.path);
-        return RemovalOutcome::Removed;
-    } catch (...) {
+    }
+
+    RemovalOutcome Run(const std::function<bool()>& confirm) {
+        At(RemovalStep::StartingCom, L"");
+        if (!com) com.emplace();
+        ThrowIfFailed(com->Result(), "CoInitializeEx");
+        At(RemovalStep::MakingFileSystemObject, Names::kFileSystemProgId);
+        fileDeleter.reset();
+        fileDeleter.emplace(CreateFileSystemObject());
+        if (!confirm()) return RemovalOutcome::Cancelled;
+
+        std::wstring modulePath = ReadModulePath();
+        if (modulePath.empty()) return RemovalOutcome::NotRegistered;
+        for (int pass = 0; pass < kPasses && !modulePath.empty(); ++pass) {
+            RemoveFilesAndKeys(modulePath);
+            modulePath = ReadModulePath();
+        }
+        if (modulePath.empty()) return RemovalOutcome::Removed;
+        failure = {RemovalStep::RemovingRegistration, KeyName({Names::kClassesRoot, Names::kModulePathKey}), S_OK};
         return RemovalOutcome::Failed;
     }
+};
+
+ControlRemoval::ControlRemoval(std::function<void(const std::wstring&)> fileDeleted)
+    : m_state(std::make_unique<State>()) {
+    m_state->fileDeleted = std::move(fileDeleted);
 }
+
+ControlRemoval::~ControlRemoval() = default;
+
+RemovalOutcome ControlRemoval::Run(const std::function<bool()>& confirm) noexcept {
+    try {
+        return m_state->Run(confirm);
+    } catch (const WindowsError& error) {
+        m_state->failure.result = error.Result();
+    } catch (const std::bad_alloc&) {
+        m_state->failure.result = E_OUTOFMEMORY;
+    } catch (...) {
+        m_state->failure.result = E_UNEXPECTED;
+    }
+    return RemovalOutcome::Failed;
+}
+
+const RemovalFailure& ControlRemoval::LastFailure() const noexcept { return m_state->failure; }

@@ -4,7 +4,7 @@
 
 #include <cwctype>
 
-#include "base/DecimalText.h"
+#include "base/Text.h"
 #include "removal/Names.h"
 
 std::vector<RegistryKey> RegistrationKeys() {
@@ -26,10 +26,6 @@ std::vector<std::wstring> ControlFolders() {
         folders.push_back(Names::kConflictFolderPrefix + DecimalText(n));
     }
     return folders;
-}
-
-std::wstring FirstPiece(const std::wstring& text, wchar_t separator) {
-    return text.substr(0, text.find(separator));
 }
 
 bool IsControlModulePath(const std::wstring& path) {

@@ -19,9 +19,6 @@ std::vector<RegistryKey> RegistrationKeys();
 // the maker's folder, then CONFLICT.1 to CONFLICT.100 of the download cache.
 std::vector<std::wstring> ControlFolders();
 
-// The text before the first `separator`, or all of it when there is none.
-std::wstring FirstPiece(const std::wstring& text, wchar_t separator);
-
 // True when a registered module path (judged up to its first NUL) is a fully qualified
 // local path whose last component is the control's module, without wildcards.
 bool IsControlModulePath(const std::wstring& path);

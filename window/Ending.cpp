@@ -31,6 +31,8 @@ namespace {
 
 void UnloadAndEnd(HWND window) noexcept {
     if (window) ::DestroyWindow(window);
+    // At once, not through the message loop: nothing is left to save, and a click still queued
+    // (a second press of Delete) must not start anything after the removal has ended.
     ::ExitProcess(0);
 }
 
@@ -38,9 +40,7 @@ void ReportUntrappedError(HWND owner) noexcept {
     if (!std::current_exception()) Report(owner, "std::terminate", 0);
     try {
         throw;
-    } catch (const Win32Error& error) {
-        Report(owner, error.what(), error.Code());
-    } catch (const ComError& error) {
+    } catch (const WindowsError& error) {
         Report(owner, error.what(), static_cast<unsigned long>(error.Result()));
     } catch (const std::bad_alloc&) {
         Report(owner, "out of memory", 0);

@@ -3,8 +3,9 @@
 
 #include "window/MainWindow.h"
 
+#include <iterator>
+
 #include "base/Errors.h"
-#include "removal/Removal.h"
 #include "resources/ResourceIds.h"
 #include "window/Ending.h"
 #include "window/Texts.h"
@@ -170,20 +171,23 @@ int MainWindow::ShowMessage(const wchar_t* text, UINT style) {
 
 void MainWindow::FillInTexts() {
     using namespace Texts;
-    std::wstring notice = kNoticeLine1;
-    notice += kLineBreak;
-    notice += kNoticeLine2;
-    notice += kLineBreak;
-    notice += kLineBreak;
-    notice += kNoticeLine4;
-    notice += kLineBreak;
-    notice += kNoticeLine5;
-    notice += kLineBreak;
-    notice += kLineBreak;
-    notice += kNoticeLine7;
-    notice += kLineBreak;
-    notice += kLineBreak;
-    notice += kNoticeLine9;
+    // The notice's nine lines, as it reads; 3, 6 and 8 are empty.
+    const wchar_t* const noticeLines[] = {
+        kNoticeLine1,
+        kNoticeLine2,
+        L"",
+        kNoticeLine4,
+        kNoticeLine5,
+        L"",
+        kNoticeLine7,
+        L"",
+        kNoticeLine9,
+    };
+    std::wstring notice;
+    for (std::size_t i = 0; i < std::size(noticeLines); ++i) {
+        if (i > 0) notice += kLineBreak;
+        notice += noticeLines[i];
+    }
     SetText(Control::Notice, notice);
     SetText(Control::Prompt, kPrompt);
     SetText(Control::CompanyLine, kCompany);
@@ -194,7 +198,7 @@ void MainWindow::FillInTexts() {
 // removal, or none to do, ends the program; after a failure the window stays open.
 void MainWindow::OnDeleteClick() {
     const auto confirm = [this] { return ShowMessage(Texts::kConfirm, MB_OKCANCEL) == IDOK; };
-    switch (RemoveControl(m_fileDeleter, confirm)) {
+    switch (m_removal.Run(confirm)) {
     case RemovalOutcome::Cancelled:
         break;
     case RemovalOutcome::NotRegistered:

@@ -3,13 +3,12 @@
 // and tells the user its outcome; Close ends the program.
 
 #include <windows.h>
-#include <oaidl.h>
-#include <wrl/client.h>
 
 #include <array>
 #include <string>
 
 #include "base/Unique.h"
+#include "removal/Removal.h"
 #include "window/MainWindowDesign.h"
 
 class MainWindow {
@@ -51,6 +50,6 @@ private:
     UINT m_dpi = USER_DEFAULT_SCREEN_DPI;
     HWND m_lastFocus{};
 
-    // The file-system object the last press of Delete deletes files through; held until the process ends.
-    Microsoft::WRL::ComPtr<IDispatch> m_fileDeleter;
+    // The removal, with the file-system object the last press of Delete made; held until the process ends.
+    ControlRemoval m_removal;
 };

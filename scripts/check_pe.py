@@ -1,16 +1,23 @@
 #!/usr/bin/python3
-"""Reads a built Qelpad80Remover.exe with pefile, not with the toolchain that wrote it, and checks
-what a user's Windows will see: machine, subsystem, imports, hardening, version block, icon, manifest
-and, in a signed exe, the table that holds its Authenticode signature.
+"""Reads a built exe with pefile, not with the toolchain that wrote it, and checks what a user's Windows
+will see: machine, subsystem, imports, hardening, version block, icon, manifest and, in a signed exe, the
+table that holds its Authenticode signature.
 
-    /usr/bin/python3 tests/check_pe.py i386=build/win32/Qelpad80Remover.exe
+    /usr/bin/python3 scripts/check_pe.py i386=build/win32/Qelpad80Remover.exe [i386=PATH ...]
 
-Prints every fault found and exits 1 if there is one. The version block is parsed here byte by byte,
-so that the order of its blocks is seen as it stands in the file.
+What is expected depends on the exe, chosen by its file name: Qelpad80Remover.exe is the window program
+(GUI subsystem, icon, Common Controls, per-monitor DPI, run as administrator); Qelpad80RemoverCli.exe, or
+any name ending in Cli.exe, the console program (console subsystem, no icon, no Common Controls, no DPI
+settings, run as invoked). Any other name is checked as the window program.
+
+Prints every fault found and exits 1 if there is one. The version block is read through pefile's own
+parse; where pefile keeps less than the file holds (the first Var only, one value per key), the offsets
+it records show whether anything lies beyond what it read.
 """
 import struct
 import sys
 import xml.etree.ElementTree as ElementTree
+from dataclasses import dataclass
 from pathlib import Path
 
 import pefile
@@ -30,14 +37,39 @@ RT_ICON, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 14, 16, 24
 ICON_IMAGE_ID, ICON_GROUP_ID = 30001, 1
 ICON_IMAGE_SIZE = 2216
 
-VERSION_STRINGS = [
-    ("CompanyName", "Tavrex"),
-    ("ProductName", "删除控件"),
-    ("FileVersion", "1.00.0003"),
-    ("ProductVersion", "1.00.0003"),
-    ("InternalName", "Qelpad80Remover"),
-    ("OriginalFilename", "Qelpad80Remover.exe"),
-]
+
+@dataclass(frozen=True)
+class Profile:
+    """What one of the exes must be."""
+    internal_name: str  # InternalName of the version block; OriginalFilename adds .exe
+    subsystem: int
+    subsystem_text: str
+    icon: bool  # icon group 1 with image 30001, or no icon resources at all
+    common_controls: bool  # the manifest depends on Common Controls 6, or must not
+    dpi: bool  # the manifest declares per-monitor DPI awareness, or has no DPI settings
+    execution_level: str
+
+    def version_strings(self):
+        return [
+            ("CompanyName", "Tavrex"),
+            ("ProductName", "删除控件"),
+            ("FileVersion", "1.00.0003"),
+            ("ProductVersion", "1.00.0003"),
+            ("InternalName", self.internal_name),
+            ("OriginalFilename", self.internal_name + ".exe"),
+        ]
+
+
+WINDOW = Profile("Qelpad80Remover", 2, "Windows GUI", icon=True, common_controls=True, dpi=True,
+                 execution_level="requireAdministrator")
+CONSOLE = Profile("Qelpad80RemoverCli", 3, "Windows console", icon=False, common_controls=False, dpi=False,
+                  execution_level="asInvoker")
+
+
+def profile_for(path):
+    """The console program is named ...Cli.exe; everything else is checked as the window program."""
+    return CONSOLE if path.name.lower().endswith("cli.exe") else WINDOW
+
 
 SUPPORTED_OS = {
     "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",  # Windows 7
@@ -61,13 +93,13 @@ class Faults(list):
 
 # ---- Header, imports, hardening ----
 
-def check_header(pe, arch, faults):
+def check_header(pe, arch, profile, faults):
     faults.check(pe.FILE_HEADER.Machine == MACHINES[arch],
                  f"machine 0x{pe.FILE_HEADER.Machine:04x}, expected 0x{MACHINES[arch]:04x} ({arch})")
     faults.check(pe.OPTIONAL_HEADER.Magic == OPTIONAL_MAGIC[arch],
                  f"optional header magic 0x{pe.OPTIONAL_HEADER.Magic:x}")
-    faults.check(pe.OPTIONAL_HEADER.Subsystem == pefile.SUBSYSTEM_TYPE["IMAGE_SUBSYSTEM_WINDOWS_GUI"],
-                 f"subsystem {pe.OPTIONAL_HEADER.Subsystem}, expected 2 (Windows GUI)")
+    faults.check(pe.OPTIONAL_HEADER.Subsystem == profile.subsystem,
+                 f"subsystem {pe.OPTIONAL_HEADER.Subsystem}, expected {profile.subsystem} ({profile.subsystem_text})")
 
 
 def check_imports(pe, faults):
@@ -190,87 +222,102 @@ def named_resource_types(pe):
     return [str(entry.name) for entry in resource_types(pe) if entry.id is None]
 
 
-def parse_version_node(blob, offset=0):
-    """One node of a VS_VERSIONINFO tree: (key, type, value bytes, children, length)."""
-    length, value_length, value_type = struct.unpack_from("<HHH", blob, offset)
-    if length < 6 or offset + length > len(blob):
-        raise ValueError(f"node at {offset} has length {length}, beyond the {len(blob)} bytes of the block")
-    end = offset + length
-    position = offset + 6
-    key_end = position
-    while blob[key_end:key_end + 2] != b"\0\0":
-        key_end += 2
-    key = blob[position:key_end].decode("utf-16-le")
-    position = (key_end + 2 + 3) & ~3
-    # Text values count characters, binary values bytes.
-    value_size = value_length * 2 if value_type == 1 else value_length
-    value = blob[position:position + value_size]
-    position = (position + value_size + 3) & ~3
-    children = []
-    while position < end:
-        child = parse_version_node(blob, position)
-        children.append(child)
-        position = (position + child[4] + 3) & ~3
-    return key, value_type, value, children, length
+def align4(offset):
+    return (offset + 3) & ~3
 
 
-def check_version(pe, faults):
+def is_last_in(parent, child):
+    """Whether child, a structure pefile read inside parent, ends where parent ends: nothing follows it that
+    pefile might have left unread."""
+    return align4(child.get_file_offset() + child.Length) == align4(parent.get_file_offset() + parent.Length)
+
+
+def version_warnings(pe):
+    return [warning for warning in pe.get_warnings()
+            if any(word in warning for word in ("version", "VS_", "FileInfo", "StringTable", "Var"))]
+
+
+def check_version(pe, data, profile, faults):
     versions = resource_entries(pe, RT_VERSION)
     if not faults.check(list(versions) == [1] and len(versions[1]) == 1,
                         f"expected one version resource, ID 1, one language: {sorted(map(str, versions))}"):
         return
-    try:
-        key, _, fixed, children, _ = parse_version_node(versions[1][0][2])
-    except (ValueError, struct.error, UnicodeDecodeError) as error:
-        faults.append(f"version block does not parse: {error}")
+    roots = getattr(pe, "VS_VERSIONINFO", [])
+    fixed_parts = getattr(pe, "VS_FIXEDFILEINFO", [])
+    block_lists = getattr(pe, "FileInfo", [])
+    if not faults.check(len(roots) == len(fixed_parts) == len(block_lists) == 1,
+                        f"version block does not parse: {version_warnings(pe)}"):
         return
-    faults.check(key == "VS_VERSION_INFO", f"version root key {key!r}")
-    if faults.check(len(fixed) == 52, f"fixed part is {len(fixed)} bytes, expected 52"):
-        (signature, _, file_ms, file_ls, product_ms, product_ls, _, file_flags, file_os, file_type,
-         file_subtype, _, _) = struct.unpack("<13I", fixed)
-        faults.check(signature == 0xFEEF04BD, f"fixed part signature 0x{signature:08x}")
-        faults.check((file_ms, file_ls) == (0x00010000, 0x00000003), f"file version 0x{file_ms:08x} 0x{file_ls:08x}")
-        faults.check((product_ms, product_ls) == (0x00010000, 0x00000003),
-                     f"product version 0x{product_ms:08x} 0x{product_ls:08x}")
-        faults.check(file_flags == 0, f"file flags 0x{file_flags:x}, expected none")
-        faults.check(file_os == 4, f"file OS 0x{file_os:x}, expected 4 (32-bit Windows)")
-        faults.check(file_type == 1, f"file type {file_type}, expected 1 (application)")
-        faults.check(file_subtype == 0, f"file subtype {file_subtype}, expected 0")
-    order = [child[0] for child in children]
+    # pefile reads no further than a root whose key is not VS_VERSION_INFO, so that is a block that does not parse.
+    root, fixed, blocks = roots[0], fixed_parts[0], block_lists[0]
+    if faults.check(root.ValueLength == fixed.sizeof(), f"fixed part is {root.ValueLength} bytes, expected 52"):
+        faults.check(fixed.Signature == 0xFEEF04BD, f"fixed part signature 0x{fixed.Signature:08x}")
+        faults.check((fixed.FileVersionMS, fixed.FileVersionLS) == (0x00010000, 0x00000003),
+                     f"file version 0x{fixed.FileVersionMS:08x} 0x{fixed.FileVersionLS:08x}")
+        faults.check((fixed.ProductVersionMS, fixed.ProductVersionLS) == (0x00010000, 0x00000003),
+                     f"product version 0x{fixed.ProductVersionMS:08x} 0x{fixed.ProductVersionLS:08x}")
+        faults.check(fixed.FileFlags == 0, f"file flags 0x{fixed.FileFlags:x}, expected none")
+        faults.check(fixed.FileOS == 4, f"file OS 0x{fixed.FileOS:x}, expected 4 (32-bit Windows)")
+        faults.check(fixed.FileType == 1, f"file type {fixed.FileType}, expected 1 (application)")
+        faults.check(fixed.FileSubtype == 0, f"file subtype {fixed.FileSubtype}, expected 0")
+    # pefile lists the blocks in the order they stand in the file.
+    order = [block.Key.decode("utf-8", "replace") for block in blocks]
     if not faults.check(order == ["VarFileInfo", "StringFileInfo"],
                         f"blocks in the order {order}, expected VarFileInfo before StringFileInfo"):
         return
-    check_translation(children[0], faults)
-    check_string_table(children[1], faults)
+    check_translation(blocks[0], faults)
+    check_string_table(blocks[1], data, profile, faults)
 
 
 def check_translation(var_file_info, faults):
-    translations = var_file_info[3]
-    if faults.check(len(translations) == 1 and translations[0][0] == "Translation",
-                    f"VarFileInfo holds {[child[0] for child in translations]}, expected one Translation"):
-        pairs = translations[0][2]
-        faults.check(pairs == struct.pack("<HH", 0x0804, 1200),
-                     f"translation list {pairs.hex()}, expected 0x0804 / 1200 only")
-
-
-def check_string_table(string_file_info, faults):
-    tables = string_file_info[3]
-    if not faults.check(len(tables) == 1 and tables[0][0] == "080404B0",
-                        f"string tables {[table[0] for table in tables]}, expected one, 080404B0"):
+    # pefile reads only the first Var of the block, and of its pairs keeps the last: the lengths tell the rest.
+    variables = getattr(var_file_info, "Var", [])
+    names = [name.decode("utf-8", "replace") for variable in variables for name in getattr(variable, "entry", {})]
+    if not faults.check(names == ["Translation"], f"VarFileInfo holds {names}, expected one Translation"):
         return
+    translation = variables[0]
+    faults.check(is_last_in(var_file_info, translation), "VarFileInfo holds more after its Translation")
+    pairs = translation.entry[b"Translation"]
+    faults.check(translation.ValueLength == 4 and pairs == "0x0804 0x04b0",
+                 f"translation list of {translation.ValueLength} bytes ending in {pairs}, expected 0x0804 / 1200 only")
+
+
+def check_string_table(string_file_info, data, profile, faults):
+    tables = getattr(string_file_info, "StringTable", [])
+    ids = [table.LangID.decode("utf-8", "replace") for table in tables]
+    if not faults.check(ids == ["080404B0"], f"string tables {ids}, expected one, 080404B0"):
+        return
+    table = tables[0]
+    faults.check(is_last_in(string_file_info, table), "StringFileInfo holds more after its string table 080404B0")
+    # pefile keeps a dict of key to value and where each key lies, not the String headers, which sit just
+    # before their keys. Those give the type of each value, and whether the strings follow one another from
+    # the start of the table to its end: a key written twice would otherwise hide in the dict.
+    position = align4(table.get_file_offset() + 6 + 2 * (len(table.LangID) + 1))
     found = []
-    for name, value_type, value, _, _ in tables[0][3]:
-        text = value.decode("utf-16-le")
-        faults.check(value_type == 1 and text.endswith("\0"), f"{name}: not a terminated text value")
-        found.append((name, text.rstrip("\0")))
-    faults.check(found == VERSION_STRINGS, f"string table {found}, expected {VERSION_STRINGS}")
+    for key, value in table.entries.items():
+        name, text = key.decode("utf-8", "replace"), value.decode("utf-8", "replace")
+        header = table.entries_offsets[key][0] - 6
+        length, value_length, value_type = struct.unpack_from("<HHH", data, header)
+        faults.check(header == position, f"{name} at {header}, expected at {position}: a string pefile did not list "
+                                          "(a key written twice?) lies before it")
+        faults.check(value_type == 1 and value_length == len(text.encode("utf-16-le")) // 2 + 1,
+                     f"{name}: not a terminated text value")
+        position = align4(header + length)
+        found.append((name, text))
+    faults.check(position == align4(table.get_file_offset() + table.Length),
+                 f"the strings pefile read end at {position}, the table at {table.get_file_offset() + table.Length}")
+    faults.check(found == profile.version_strings(), f"string table {found}, expected {profile.version_strings()}")
 
 
-def check_icon(pe, faults):
+def check_icon(pe, profile, faults):
     faults.check(not named_resource_types(pe), f"resource types by name {named_resource_types(pe)}: a type "
                                                 "written as a macro name, not its number")
     groups = resource_entries(pe, RT_GROUP_ICON)
     images = resource_entries(pe, RT_ICON)
+    if not profile.icon:
+        faults.check(not groups and not images, f"icon groups {sorted(map(str, groups))} and images "
+                                                f"{sorted(map(str, images))}: the console program has no icon")
+        return
     faults.check(sorted(groups) == [ICON_GROUP_ID], f"icon groups {sorted(map(str, groups))}, expected 1 only")
     faults.check(sorted(images) == [ICON_IMAGE_ID], f"icon images {sorted(map(str, images))}, expected 30001 only")
     if ICON_GROUP_ID in groups:
@@ -303,7 +350,24 @@ def check_icon_image(languages, faults):
                  f"icon image header {header}, expected 40-byte header, 32 x 64, 1 plane, 8 bpp, uncompressed")
 
 
-def check_manifest(pe, faults):
+def local_name(element):
+    return element.tag.rsplit("}", 1)[-1]
+
+
+def check_dpi(root, faults):
+    """Each Windows takes the best setting it knows: true/pm is per-monitor on Windows 8.1, and Windows 10 before
+    1703, which does not know PerMonitorV2, takes PerMonitor from the list."""
+    dpi_aware = [(element.text or "").strip() for element in root.iter(f"{{{NS_DPI_2005}}}dpiAware")]
+    faults.check(dpi_aware == ["true/pm"], f"dpiAware {dpi_aware}, expected true/pm")
+    dpi_awareness = [(element.text or "").strip() for element in root.iter(f"{{{NS_DPI_2016}}}dpiAwareness")]
+    choices = [item.strip().lower() for item in dpi_awareness[0].split(",")] if len(dpi_awareness) == 1 else []
+    faults.check(choices[:2] == ["permonitorv2", "permonitor"],
+                 f"dpiAwareness {dpi_awareness}, expected PerMonitorV2 with PerMonitor after it")
+    settings = list(root.iter(f"{{{NS_ASM_V3}}}windowsSettings"))
+    faults.check(len(settings) == 1, "DPI settings not inside one asm.v3 application/windowsSettings")
+
+
+def check_manifest(pe, profile, faults):
     manifests = resource_entries(pe, RT_MANIFEST)
     if not faults.check(list(manifests) == [1] and len(manifests[1]) == 1,
                         f"manifests {sorted(map(str, manifests))}, expected one, ID 1"):
@@ -315,22 +379,27 @@ def check_manifest(pe, faults):
         return
     controls = [identity for identity in root.iter(f"{{{NS_ASM_V1}}}assemblyIdentity")
                 if identity.get("name") == "Microsoft.Windows.Common-Controls"]
-    faults.check(len(controls) == 1 and controls[0].get("version") == "6.0.0.0"
-                 and controls[0].get("publicKeyToken") == "6595b64144ccf1df"
-                 and controls[0].get("type") == "win32",
-                 "no dependency on Common Controls 6.0.0.0 (token 6595b64144ccf1df)")
-    levels = [element.attrib for element in root.iter() if element.tag.endswith("}requestedExecutionLevel")]
-    faults.check(levels == [{"level": "requireAdministrator", "uiAccess": "false"}],
-                 f"execution level {levels}, expected requireAdministrator without uiAccess")
-    dpi_aware = [element.text.strip() for element in root.iter(f"{{{NS_DPI_2005}}}dpiAware")]
-    faults.check(dpi_aware == ["true"], f"dpiAware {dpi_aware}, expected true")
-    dpi_awareness = [element.text.strip() for element in root.iter(f"{{{NS_DPI_2016}}}dpiAwareness")]
-    faults.check(dpi_awareness == ["PerMonitorV2"], f"dpiAwareness {dpi_awareness}, expected PerMonitorV2")
+    if profile.common_controls:
+        faults.check(len(controls) == 1 and controls[0].get("version") == "6.0.0.0"
+                     and controls[0].get("publicKeyToken") == "6595b64144ccf1df"
+                     and controls[0].get("type") == "win32",
+                     "no dependency on Common Controls 6.0.0.0 (token 6595b64144ccf1df)")
+    else:
+        faults.check(not controls, "depends on Common Controls: the console program has no windows to style")
+    # uiAccess left out is false.
+    levels = [element.attrib for element in root.iter() if local_name(element) == "requestedExecutionLevel"]
+    faults.check(len(levels) == 1 and set(levels[0]) <= {"level", "uiAccess"}
+                 and levels[0].get("level") == profile.execution_level
+                 and levels[0].get("uiAccess", "false") == "false",
+                 f"execution level {levels}, expected {profile.execution_level} without uiAccess")
     systems = [element.get("Id", "").lower() for element in root.iter(f"{{{NS_COMPAT}}}supportedOS")]
     faults.check(sorted(systems) == sorted(SUPPORTED_OS),
                  f"supportedOS {systems}, expected Windows 7, 8, 8.1 and 10/11")
-    settings = list(root.iter(f"{{{NS_ASM_V3}}}windowsSettings"))
-    faults.check(len(settings) == 1, "DPI settings not inside one asm.v3 application/windowsSettings")
+    if profile.dpi:
+        check_dpi(root, faults)
+    else:
+        dpi = [local_name(element) for element in root.iter() if local_name(element) in ("dpiAware", "dpiAwareness")]
+        faults.check(not dpi, f"{dpi} in the console program's manifest: it has no window of its own to scale")
 
 
 def check_exe(arch, path):
@@ -338,13 +407,15 @@ def check_exe(arch, path):
     if not path.is_file():
         faults.append(f"{path} is missing: build the win32 preset first")
         return faults
+    profile = profile_for(path)
     data = path.read_bytes()
     pe = pefile.PE(data=data, fast_load=True)
+    # Parsing the resources also parses the version block (pe.VS_VERSIONINFO, VS_FIXEDFILEINFO, FileInfo).
     pe.parse_data_directories(directories=[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_RESOURCE"]])
-    for check in (lambda: check_header(pe, arch, faults), lambda: check_imports(pe, faults),
+    for check in (lambda: check_header(pe, arch, profile, faults), lambda: check_imports(pe, faults),
                   lambda: check_hardening(pe, arch, faults), lambda: check_time_stamps(pe, faults),
-                  lambda: check_certificate_table(pe, data, faults), lambda: check_version(pe, faults),
-                  lambda: check_icon(pe, faults), lambda: check_manifest(pe, faults)):
+                  lambda: check_certificate_table(pe, data, faults), lambda: check_version(pe, data, profile, faults),
+                  lambda: check_icon(pe, profile, faults), lambda: check_manifest(pe, profile, faults)):
         check()
     return faults
 

@@ -1,10 +1,11 @@
 #pragma once
-// A number as decimal text, with a minus sign when negative. (std::to_wstring would bring in
-// the C library's whole formatting engine, an eighth of the executable.)
+// Small helpers for the program's text.
 
 #include <cstdint>
 #include <string>
 
+// A number as decimal text, with a minus sign when negative. (std::to_wstring would bring in
+// the C library's whole formatting engine, an eighth of the executable.)
 inline std::wstring DecimalText(std::int64_t number) {
     wchar_t digits[24];
     wchar_t* first = digits + 24;
@@ -15,4 +16,9 @@ inline std::wstring DecimalText(std::int64_t number) {
     } while (magnitude != 0);
     if (number < 0) *--first = L'-';
     return std::wstring(first, digits + 24);
+}
+
+// The text before the first `separator`, or all of it when there is none.
+inline std::wstring FirstPiece(const std::wstring& text, wchar_t separator) {
+    return text.substr(0, text.find(separator));
 }
