@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The release: the win32 preset built from scratch in a folder of its own and checked, signed with
-# Authenticode when a key is given, and put with its SHA256SUMS into build/release/ (or the folder given).
+# The release: the tool and its console companion, built from scratch by the release preset in a folder
+# of its own and checked, signed with Authenticode when a key is given, and put with their SHA256SUMS into
+# build/release/ (or the folder given).
 #   scripts/release.sh [KEY OPTIONS] [OUTPUT_FOLDER]
 #
 # The key (without one the exe is published unsigned, and the script says so):
@@ -18,12 +19,12 @@
 #                          (default: the system's, /etc/ssl/certs/ca-certificates.crt; a time stamp is
 #                          always checked against the system's)
 #
-# After signing it verifies the signature and checks that the exe with the signature removed is the
+# After signing it verifies each signature and checks that each exe with its signature removed is the
 # reproducible build byte for byte; if anything fails it writes nothing to the output folder.
-# The build is reproducible (tests/reproducible.sh), so anyone can rebuild the commit and compare.
+# The build is reproducible (tests/release/reproducible.sh), so anyone can rebuild the commit and compare.
 #
-# For tests only: QELPAD_RELEASE_BUILT=EXE (e.g. build/win32/Qelpad80Remover.exe) takes that exe as the
-# build instead of building the win32 preset.
+# For tests only: QELPAD_RELEASE_BUILT=FOLDER (e.g. build/win32) takes the two exes there as the build
+# instead of building the release preset.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 
@@ -32,7 +33,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 # ProductName would reach Windows' elevation prompt garbled.
 readonly kDescription="Qelpad80Remover"
 readonly kSite="https://www.tavrex.com"
-readonly kExe="Qelpad80Remover.exe"
+readonly kExes=(Qelpad80Remover.exe Qelpad80RemoverCli.exe)
 
 fail() { echo "release: $*" >&2; exit 1; }
 usage() { sed -n '2,/^set -euo/{/^set -euo/d;s/^# \{0,1\}//;p}' "$0" >&2; exit 2; }
@@ -103,19 +104,21 @@ fi
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/qelpad-release.XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
 mkdir "$scratch/unsigned" "$scratch/signed"
-unsigned=$scratch/unsigned/$kExe
+unsigned=$scratch/unsigned
 
 # The reproducible build, checked as a user's Windows will read it.
 cd "$root"
-if [ -n "$built" ]; then
-  cp "$built" "$unsigned"
-else
-  cmake --preset win32 -B "$scratch/win32" -DQELPAD_TESTS=OFF >"$scratch/build.log" 2>&1 &&
-    cmake --build "$scratch/win32" -j2 --target Qelpad80Remover >>"$scratch/build.log" 2>&1 ||
+if [ -z "$built" ]; then
+  built=$scratch/win32
+  cmake --preset release -B "$built" >"$scratch/build.log" 2>&1 &&
+    cmake --build "$built" -j2 --target "${kExes[@]%.exe}" >>"$scratch/build.log" 2>&1 ||
     { tail -n 30 "$scratch/build.log" >&2; fail "the build failed; nothing was written to $output"; }
-  cp "$scratch/win32/$kExe" "$unsigned"
 fi
-/usr/bin/python3 tests/check_pe.py "i386=$unsigned" || fail "the PE check failed; nothing was written to $output"
+for exe in "${kExes[@]}"; do
+  cp "$built/$exe" "$unsigned/$exe" || fail "$built/$exe is missing; nothing was written to $output"
+done
+/usr/bin/python3 scripts/check_pe.py "${kExes[@]/#/i386=$unsigned/}" ||
+  fail "the PE check failed; nothing was written to $output"
 
 sign() {  # UNSIGNED SIGNED
   local key=()
@@ -141,40 +144,42 @@ sign() {  # UNSIGNED SIGNED
 
 published=$unsigned
 if [ -n "$signing" ]; then
-  signed=$scratch/signed/$kExe
-  sign "$unsigned" "$signed" >"$scratch/sign.log" 2>&1 || {
-    cat "$scratch/sign.log" >&2
-    fail "signing failed (wrong password or PIN, or not a code-signing key?); nothing was written to $output"
-  }
-  chmod 0755 "$signed"
-  osslsigncode verify -CAfile "$ca" -in "$signed" >"$scratch/verify.log" 2>&1 || {
-    cat "$scratch/verify.log" >&2
-    fail "the signature does not verify against $ca; nothing was written to $output"
-  }
-  osslsigncode remove-signature -in "$signed" -out "$scratch/removed.exe" >"$scratch/remove.log" 2>&1 &&
-    cmp -s "$scratch/removed.exe" "$unsigned" || {
-    cat "$scratch/remove.log" >&2
-    fail "the signed exe without its signature is not the reproducible build; nothing was written to $output"
-  }
-  /usr/bin/python3 tests/check_pe.py "i386=$signed" ||
-    fail "the PE check of the signed exe failed; nothing was written to $output"
-  { grep -m1 'Subject:' "$scratch/verify.log"; grep -E 'description:|Timestamp|verification:' "$scratch/verify.log"; } |
-    sed 's/^[[:space:]]*/release: signature: /'
-  published=$signed
+  published=$scratch/signed
+  for exe in "${kExes[@]}"; do
+    sign "$unsigned/$exe" "$published/$exe" >"$scratch/sign.log" 2>&1 || {
+      cat "$scratch/sign.log" >&2
+      fail "signing failed (wrong password or PIN, or not a code-signing key?); nothing was written to $output"
+    }
+    chmod 0755 "$published/$exe"
+    osslsigncode verify -CAfile "$ca" -in "$published/$exe" >"$scratch/verify.log" 2>&1 || {
+      cat "$scratch/verify.log" >&2
+      fail "the signature of $exe does not verify against $ca; nothing was written to $output"
+    }
+    rm -f "$scratch/removed.exe"
+    osslsigncode remove-signature -in "$published/$exe" -out "$scratch/removed.exe" >"$scratch/remove.log" 2>&1 &&
+      cmp -s "$scratch/removed.exe" "$unsigned/$exe" || {
+      cat "$scratch/remove.log" >&2
+      fail "the signed $exe without its signature is not the reproducible build; nothing was written to $output"
+    }
+    { grep -m1 'Subject:' "$scratch/verify.log"; grep -E 'description:|Timestamp|verification:' "$scratch/verify.log"; } |
+      sed "s/^[[:space:]]*/release: $exe: signature: /"
+  done
+  /usr/bin/python3 scripts/check_pe.py "${kExes[@]/#/i386=$published/}" ||
+    fail "the PE check of the signed exes failed; nothing was written to $output"
 fi
 
-# Only now is anything written: the exe and its sum, each replaced in one step.
-(cd "$(dirname "$published")" && sha256sum "$kExe" >SHA256SUMS)
+# Only now is anything written: the exes and their sums, each replaced in one step.
+(cd "$published" && sha256sum "${kExes[@]}" >SHA256SUMS)
 mkdir -p "$output"
-cp "$published" "$output/.$kExe.new"
-cp "$(dirname "$published")/SHA256SUMS" "$output/.SHA256SUMS.new"
-mv -f "$output/.$kExe.new" "$output/$kExe"
-mv -f "$output/.SHA256SUMS.new" "$output/SHA256SUMS"
-if [ -n "$signing" ]; then
-  echo "release: $output/$kExe ($(stat -c %s "$output/$kExe") bytes), signed; without its signature it is the"
-  echo "release: reproducible build, $(stat -c %s "$unsigned") bytes, sha256 $(sha256sum "$unsigned" | cut -d' ' -f1)"
-else
-  echo "release: $output/$kExe ($(stat -c %s "$output/$kExe") bytes) is UNSIGNED: Windows will name no publisher."
-  echo "release: give a key to sign it (scripts/release.sh --help)."
-fi
+for file in "${kExes[@]}" SHA256SUMS; do cp "$published/$file" "$output/.$file.new"; done
+for file in "${kExes[@]}" SHA256SUMS; do mv -f "$output/.$file.new" "$output/$file"; done
+for exe in "${kExes[@]}"; do
+  if [ -n "$signing" ]; then
+    echo "release: $output/$exe ($(stat -c %s "$output/$exe") bytes), signed; without its signature it is the"
+    echo "release: reproducible build, $(stat -c %s "$unsigned/$exe") bytes, sha256 $(sha256sum "$unsigned/$exe" | cut -d' ' -f1)"
+  else
+    echo "release: $output/$exe ($(stat -c %s "$output/$exe") bytes) is UNSIGNED: Windows will name no publisher."
+  fi
+done
+[ -n "$signing" ] || echo "release: give a key to sign them (scripts/release.sh --help)."
 cat "$output/SHA256SUMS"

@@ -1,0 +1,56 @@
+#pragma once
+// Everything the console companion prints: English, for administrators. Paths and keys are printed
+// as they are.
+
+namespace ConsoleTexts {
+
+inline constexpr wchar_t kUsage[] =
+    L"Qelpad80RemoverCli: removes the Tavrex security login control (Qelpad80.dll) without asking,\r\n"
+    L"for deployment systems. Run it elevated or as SYSTEM.\r\n"
+    L"\r\n"
+    L"  Qelpad80RemoverCli check    lists the registration and every file and key of the control that is\r\n"
+    L"                              present; exit code 1 when the control is registered, 0 when not\r\n"
+    L"  Qelpad80RemoverCli remove   removes it as the tool's window does after OK; exit code 0 when it is\r\n"
+    L"                              not registered afterwards\r\n"
+    L"  Qelpad80RemoverCli --help   prints this\r\n"
+    L"\r\n"
+    L"Exit codes: 0 not registered (removed, or nothing to remove); 1 registered (check); 2 usage error,\r\n"
+    L"nothing done; 3 access denied (run it elevated or as SYSTEM); 4 a file is in use (close the\r\n"
+    L"browsers and retry); 5 any other failure.";
+inline constexpr wchar_t kUsageError[] = L"usage error: ";
+
+// check
+inline constexpr wchar_t kRegistered[] = L"registered: ";
+inline constexpr wchar_t kNotRegisteredLine[] = L"registered: none";
+inline constexpr wchar_t kModule[] = L"module: ";
+inline constexpr wchar_t kNotTheControlsModule[] = L" (not the control's module: left alone)";
+inline constexpr wchar_t kFile[] = L"file: ";
+inline constexpr wchar_t kKey[] = L"key: ";
+inline constexpr wchar_t kLeftover[] = L"leftover ";
+inline constexpr wchar_t kCheckRegistered[] = L"result: registered; 'remove' removes it";
+inline constexpr wchar_t kCheckNotRegistered[] = L"result: not registered";
+inline constexpr wchar_t kCheckLeftovers[] =
+    L"result: not registered; the leftovers above stay ('remove' leaves them, as the tool's window does)";
+
+// remove
+inline constexpr wchar_t kDeletedFile[] = L"deleted file: ";
+inline constexpr wchar_t kDeletedKey[] = L"deleted key: ";
+inline constexpr wchar_t kRemoved[] = L"result: removed; the control is no longer registered";
+inline constexpr wchar_t kNothingToRemove[] = L"result: not registered; nothing was deleted";
+inline constexpr wchar_t kFailed[] = L"failed: ";
+inline constexpr wchar_t kNotRemoved[] = L"result: not removed; what is listed above was deleted";
+inline constexpr wchar_t kStillThere[] = L": it is still there after two passes";
+inline constexpr wchar_t kError[] = L": error ";
+
+// Where a removal stopped.
+inline constexpr wchar_t kStartingCom[] = L"starting COM";
+inline constexpr wchar_t kMakingFileSystemObject[] = L"creating the file-system object ";
+inline constexpr wchar_t kReadingRegistration[] = L"reading the registration ";
+inline constexpr wchar_t kDeletingFile[] = L"deleting file ";
+inline constexpr wchar_t kRemovingRegistration[] = L"removing the registration ";
+
+// What to do about it.
+inline constexpr wchar_t kAdviceAccessDenied[] = L"advice: run it elevated or as SYSTEM";
+inline constexpr wchar_t kAdviceInUse[] = L"advice: close the browsers and retry";
+
+}  // namespace ConsoleTexts
