@@ -24,7 +24,8 @@
 #include <string>
 #include <vector>
 
-#include "support/WindowDriver.h"
+#include "support/Driver.h"
+#include "support/Expected.h"
 
 namespace {
 
@@ -64,7 +65,7 @@ protected:
     // Copies a file built beside the tests into the folder, under `name`; returns its new path.
     std::wstring Place(const wchar_t* built, const wchar_t* name) {
         const std::wstring target = m_folder + L"\\" + name;
-        EXPECT_TRUE(::CopyFileW(ExeBesideTests(built).c_str(), target.c_str(), FALSE))
+        EXPECT_TRUE(::CopyFileW(ExeBesideThisProgram(built).c_str(), target.c_str(), FALSE))
             << "copying " << testing::PrintToString(std::wstring(built)) << ", error " << ::GetLastError();
         m_placed.push_back(target);
         return target;
@@ -104,13 +105,13 @@ TEST_F(DllPlanting, ToolStartedBesideThePlantedDllNeverLoadsIt) {
     EXPECT_FALSE(PlantedDllWasLoaded()) << "loaded at start-up";
     ASSERT_NE(app.MainWindow(), nullptr);
 
-    PressButton(ChildWithText(app.MainWindow(), L"【删除】"));
+    PressButton(ChildWithText(app.MainWindow(), Expected::kDeleteButton));
     const HWND confirmation = app.WaitForMessageBox();
     ASSERT_NE(confirmation, nullptr);
-    AnswerMessageBox(confirmation, IDCANCEL);
+    EXPECT_TRUE(AnswerMessageBox(confirmation, IDCANCEL));
     EXPECT_FALSE(PlantedDllWasLoaded()) << "loaded by Delete";
 
-    PressButton(ChildWithText(app.MainWindow(), L"关闭"));
+    PressButton(ChildWithText(app.MainWindow(), Expected::kCloseButton));
     EXPECT_EQ(app.WaitForExit(), 0u);
 }
 

@@ -12,49 +12,26 @@
 #include <utility>
 #include <vector>
 
+#include "base/ComApartment.h"
 #include "base/Errors.h"
-#include "base/Unique.h"
+#include "base/Text.h"
 #include "removal/FileDeletion.h"
 #include "removal/RemovalPlan.h"
+#include "support/Expected.h"
+#include "support/Installation.h"
 
 namespace {
 
-std::string Show(const std::wstring& text) { return ::testing::PrintToString(text); }
+using Installation::Show;
 
 const std::wstring kNul(1, L'\0');
 
 // Children always before their parent; the class keys below HKEY_CLASSES_ROOT, then the
 // distribution unit below HKEY_LOCAL_MACHINE.
 TEST(RemovalPlan, DeletesTheNineteenKeysInThisOrder) {
-    const wchar_t* const kClass = L"CLSID\\{3F6B2C81-7D4E-4A19-9C05-62E8B1D4A7F3}";
-    const wchar_t* const kUnit =
-        L"SOFTWARE\\Microsoft\\Code Store Database\\Distribution Units\\{3F6B2C81-7D4E-4A19-9C05-62E8B1D4A7F3}";
-    const struct {
-        HKEY root;
-        std::wstring path;
-    } expected[] = {
-        {HKEY_CLASSES_ROOT, std::wstring(kClass) + L"\\VersionIndependentProgID"},
-        {HKEY_CLASSES_ROOT, std::wstring(kClass) + L"\\Version"},
-        {HKEY_CLASSES_ROOT, std::wstring(kClass) + L"\\TypeLib"},
-        {HKEY_CLASSES_ROOT, std::wstring(kClass) + L"\\ToolboxBitmap32"},
-        {HKEY_CLASSES_ROOT, std::wstring(kClass) + L"\\Programmable"},
-        {HKEY_CLASSES_ROOT, std::wstring(kClass) + L"\\ProgID"},
-        {HKEY_CLASSES_ROOT, std::wstring(kClass) + L"\\MiscStatus\\1"},
-        {HKEY_CLASSES_ROOT, std::wstring(kClass) + L"\\MiscStatus"},
-        {HKEY_CLASSES_ROOT, std::wstring(kClass) + L"\\InprocServer32"},
-        {HKEY_CLASSES_ROOT, std::wstring(kClass) + L"\\Implemented Categories\\{7DD95802-9882-11CF-9FA9-00AA006C42C4}"},
-        {HKEY_CLASSES_ROOT, std::wstring(kClass) + L"\\Implemented Categories\\{7DD95801-9882-11CF-9FA9-00AA006C42C4}"},
-        {HKEY_CLASSES_ROOT, std::wstring(kClass) + L"\\Implemented Categories"},
-        {HKEY_CLASSES_ROOT, std::wstring(kClass) + L"\\Control"},
-        {HKEY_CLASSES_ROOT, kClass},
-        {HKEY_LOCAL_MACHINE, std::wstring(kUnit) + L"\\InstalledVersion"},
-        {HKEY_LOCAL_MACHINE, std::wstring(kUnit) + L"\\DownloadInformation"},
-        {HKEY_LOCAL_MACHINE, std::wstring(kUnit) + L"\\Contains\\Files"},
-        {HKEY_LOCAL_MACHINE, std::wstring(kUnit) + L"\\Contains"},
-        {HKEY_LOCAL_MACHINE, kUnit},
-    };
+    const std::vector<Expected::Key> expected = Expected::RegistrationKeys();
     const std::vector<RegistryKey> keys = RegistrationKeys();
-    ASSERT_EQ(keys.size(), std::size(expected));
+    ASSERT_EQ(keys.size(), expected.size());
     for (std::size_t i = 0; i < keys.size(); ++i) {
         SCOPED_TRACE(i + 1);
         EXPECT_EQ(keys[i].path, expected[i].path);
@@ -62,23 +39,10 @@ TEST(RemovalPlan, DeletesTheNineteenKeysInThisOrder) {
     }
 }
 
-// Two fixed folders, then CONFLICT.1 to CONFLICT.100 in decimal without leading zeros, every one.
+// Two fixed folders, then CONFLICT.1 to CONFLICT.100 in decimal without leading zeros, every one;
+// none ends in a backslash, since the file names bring their own.
 TEST(RemovalPlan, VisitsTheSystemAndMakerFoldersThenAHundredConflictFolders) {
-    const std::wstring conflict = L"C:\\WINDOWS\\Downloaded Program Files\\CONFLICT.";
-    const std::vector<std::wstring> folders = ControlFolders();
-    ASSERT_EQ(folders.size(), 102u);
-    EXPECT_EQ(folders[0], L"C:\\WINDOWS\\system32");
-    EXPECT_EQ(folders[1], L"C:\\WINDOWS\\system32\\Morvex");
-    EXPECT_EQ(folders[2], conflict + L"1");
-    EXPECT_EQ(folders[10], conflict + L"9");
-    EXPECT_EQ(folders[11], conflict + L"10");
-    EXPECT_EQ(folders[51], conflict + L"50");
-    EXPECT_EQ(folders[100], conflict + L"99");
-    EXPECT_EQ(folders[101], conflict + L"100");
-    for (const std::wstring& folder : folders) {
-        SCOPED_TRACE(Show(folder));
-        EXPECT_NE(folder.back(), L'\\') << "the file names bring their own backslash";
-    }
+    EXPECT_EQ(ControlFolders(), Expected::ControlFolders());
 }
 
 TEST(RemovalPlan, RegisteredPathIsCutAtTheFirstComma) {
@@ -303,7 +267,8 @@ TEST_F(RemovalFileSearch, DeleteFileGetsExactlyThePathThatWasSearched) {
     ASSERT_HRESULT_SUCCEEDED(com.Result());
     RecordingFileSystem fileSystem(CreateFileSystemObject());
 
-    DeleteFileIfPresent(&fileSystem, At(L"Qelpad80.dll") + kNul + At(L"other.dll"));
+    FileDeleter deleter{Microsoft::WRL::ComPtr<IDispatch>(&fileSystem)};
+    EXPECT_TRUE(deleter.DeleteFileIfPresent(At(L"Qelpad80.dll") + kNul + At(L"other.dll")));
     EXPECT_EQ(::GetFileAttributesW(At(L"Qelpad80.dll").c_str()), INVALID_FILE_ATTRIBUTES) << "the module is left";
     EXPECT_NE(::GetFileAttributesW(At(L"other.dll").c_str()), INVALID_FILE_ATTRIBUTES)
         << "the file named after the NUL is gone";
@@ -328,8 +293,8 @@ TEST_F(RemovalFileSearch, OtherFailuresOfTheSearchAreErrors) {
     try {
         const std::wstring found = FindNormalFile(invalid);
         ADD_FAILURE() << "no error, found " << Show(found);
-    } catch (const Win32Error& e) {
-        EXPECT_EQ(e.Code(), static_cast<DWORD>(ERROR_INVALID_NAME)) << e.what();
+    } catch (const WindowsError& e) {
+        EXPECT_EQ(e.Result(), HRESULT_FROM_WIN32(ERROR_INVALID_NAME)) << e.what();
     }
 }
 

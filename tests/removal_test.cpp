@@ -13,23 +13,14 @@
 #include <vector>
 
 #include "base/Unique.h"
-#include "support/Sandbox.h"
-#include "support/WindowDriver.h"
+#include "support/Driver.h"
+#include "support/Expected.h"
+#include "support/Installation.h"
 
 namespace {
 
-using namespace Sandbox;
-
-// What a person reads, written out here rather than taken from the program.
-const std::wstring kTitle = L"删除控件";
-const std::wstring kDelete = L"【删除】";
-const std::wstring kClose = L"关闭";
-const std::wstring kConfirm = L"\r\n您确定要删除Tavrex安全登录控件吗？\r\n";
-const std::wstring kNotRegistered = L"未在你的计算机上发现Tavrex安全登录控件";
-const std::wstring kRemoved = L"删除成功，谢谢您的使用";
-const std::wstring kFailed = L"\r\n删除失败，请检查是否有权限或者正在使用！";
-
-std::string Show(const std::wstring& text) { return ::testing::PrintToString(text); }
+using namespace Expected;
+using namespace Installation;
 
 // ---- Driving the tool ----
 
@@ -43,102 +34,14 @@ struct ModuleValue {
 
 enum class Icon { None, Warning };
 
-// A 32-bit picture in memory to draw on and read back.
-class Canvas {
-public:
-    Canvas(int width, int height) : m_width(width), m_height(height) {
-        BITMAPINFO info{};
-        info.bmiHeader = {sizeof(BITMAPINFOHEADER), width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
-        m_bitmap = ::CreateDIBSection(m_dc, &info, DIB_RGB_COLORS, &m_bits, nullptr, 0);
-        m_previous = ::SelectObject(m_dc, m_bitmap);
-    }
-    Canvas(const Canvas&) = delete;
-    Canvas& operator=(const Canvas&) = delete;
-    ~Canvas() {
-        ::SelectObject(m_dc, m_previous);
-        ::DeleteObject(m_bitmap);
-        ::DeleteDC(m_dc);
-    }
-    HDC Dc() const noexcept { return m_dc; }
-    // Blue, green, red and an unused byte a pixel, row by row.
-    std::vector<BYTE> Pixels() const {
-        ::GdiFlush();
-        const auto* bytes = static_cast<const BYTE*>(m_bits);
-        return bytes ? std::vector<BYTE>(bytes, bytes + static_cast<std::size_t>(m_width) * m_height * 4)
-                     : std::vector<BYTE>();
-    }
-
-private:
-    int m_width, m_height;
-    HDC m_dc = ::CreateCompatibleDC(nullptr);
-    HBITMAP m_bitmap = nullptr;
-    HGDIOBJ m_previous = nullptr;
-    void* m_bits = nullptr;
-};
-
-long Distance(const std::vector<BYTE>& a, const std::vector<BYTE>& b) {
-    long distance = 0;
-    for (std::size_t i = 0; i < a.size() && i < b.size(); ++i) {
-        if (i % 4 != 3) distance += std::abs(static_cast<int>(a[i]) - static_cast<int>(b[i]));
-    }
-    return distance;
-}
-
-// Which of the system's standard icons a message box shows, told by its pixels on the screen:
-// each standard icon is drawn here on the box's own background, and the closest one wins if it
-// is close indeed ("" otherwise). Observed under Wine: the box holds the tool's own handle of the
-// shared icon, another value than LoadIconW gives in this process, so handles cannot be compared.
-// Xvfb has no window manager and shows the box unobscured, so the screen can be read.
-std::string StandardIconShown(HWND box) {
-    HWND control = nullptr;
-    for (HWND child : Children(box)) {
-        if (::IsWindowVisible(child) && _wcsicmp(ClassName(child).c_str(), L"Static") == 0 &&
-            (::GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
-            control = child;
-        }
-    }
-    if (!control) return "";
-    RECT rect{};
-    ::GetWindowRect(control, &rect);
-    const int width = rect.right - rect.left, height = rect.bottom - rect.top;
-    const struct {
-        const wchar_t* id;
-        const char* name;
-    } candidates[] = {{IDI_EXCLAMATION, "exclamation"}, {IDI_HAND, "hand"}, {IDI_ASTERISK, "asterisk"},
-                      {IDI_QUESTION, "question"}, {IDI_APPLICATION, "application"}};
-    Canvas canvas(width, height);
-    std::string best;
-    // Polled: the box may be on the screen before it is painted.
-    WaitUntil([&] {
-        HDC screen = ::GetDC(nullptr);
-        ::BitBlt(canvas.Dc(), 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
-        ::ReleaseDC(nullptr, screen);
-        const std::vector<BYTE> shown = canvas.Pixels();
-        if (shown.empty()) return false;
-        HBRUSH background = ::CreateSolidBrush(RGB(shown[2], shown[1], shown[0]));  // a corner is clear in each
-        long bestDistance = -1;
-        for (const auto& candidate : candidates) {
-            const RECT all{0, 0, width, height};
-            ::FillRect(canvas.Dc(), &all, background);
-            ::DrawIconEx(canvas.Dc(), 0, 0, ::LoadIconW(nullptr, candidate.id), width, height, 0, nullptr, DI_NORMAL);
-            const long distance = Distance(canvas.Pixels(), shown);
-            if (bestDistance < 0 || distance < bestDistance) {
-                bestDistance = distance;
-                best = candidate.name;
-            }
-        }
-        ::DeleteObject(background);
-        // A few levels a colour on average at most: blending may round differently.
-        if (bestDistance > static_cast<long>(width) * height * 3 * 4) best.clear();
-        return !best.empty();
-    });
-    return best;
-}
-
-void ExpectBox(HWND box, const std::wstring& text, std::vector<int> buttons, Icon icon) {
+// Checks a message box of the tool: its texts, buttons and icon, and that it is modal to the main
+// window (owned by it, the window disabled behind it), so that nothing there can be clicked meanwhile.
+void ExpectBox(const AppProcess& app, HWND box, const std::wstring& text, std::vector<int> buttons, Icon icon) {
+    EXPECT_EQ(::GetWindow(box, GW_OWNER), app.MainWindow()) << "the box is not owned by the main window";
+    EXPECT_FALSE(::IsWindowEnabled(app.MainWindow())) << "the main window takes input behind the box";
     MessageBoxContents contents = ReadMessageBox(box);
-    EXPECT_EQ(contents.title, kTitle);
-    EXPECT_EQ(Show(contents.text), Show(text));
+    EXPECT_EQ(contents.title, kAppTitle);
+    EXPECT_EQ(contents.text, text);
     std::sort(contents.buttons.begin(), contents.buttons.end());
     EXPECT_EQ(contents.buttons, buttons);
     if (icon == Icon::None) {
@@ -151,15 +54,18 @@ void ExpectBox(HWND box, const std::wstring& text, std::vector<int> buttons, Ico
 
 HWND Button(const AppProcess& app, const std::wstring& text) { return ChildWithText(app.MainWindow(), text); }
 
+// Answers a box and checks that it went.
+void Answer(HWND box, int button) { EXPECT_TRUE(AnswerMessageBox(box, button)) << "the message box stayed"; }
+
 // Presses Delete and returns the confirmation, after checking what it says.
 HWND PressDelete(const AppProcess& app) {
-    PressButton(Button(app, kDelete));
+    PressButton(Button(app, kDeleteButton));
     HWND box = app.WaitForMessageBox();
     if (!box) {
         ADD_FAILURE() << "Delete asked nothing";
         return nullptr;
     }
-    ExpectBox(box, kConfirm, {IDOK, IDCANCEL}, Icon::None);
+    ExpectBox(app, box, kConfirm, {IDOK, IDCANCEL}, Icon::None);
     return box;
 }
 
@@ -167,7 +73,7 @@ HWND PressDelete(const AppProcess& app) {
 HWND ConfirmRemoval(const AppProcess& app) {
     HWND confirm = PressDelete(app);
     if (!confirm) return nullptr;
-    AnswerMessageBox(confirm, IDOK);
+    Answer(confirm, IDOK);
     HWND outcome = app.WaitForMessageBox();
     if (!outcome) ADD_FAILURE() << "no message after the confirmation";
     return outcome;
@@ -179,16 +85,17 @@ enum class Outcome { Removed, NotRegistered, Failed };
 void ExpectOutcome(const AppProcess& app, HWND box, Outcome outcome) {
     ASSERT_NE(box, nullptr);
     switch (outcome) {
-    case Outcome::Removed: ExpectBox(box, kRemoved, {IDOK}, Icon::None); break;
-    case Outcome::NotRegistered: ExpectBox(box, kNotRegistered, {IDOK}, Icon::None); break;
-    case Outcome::Failed: ExpectBox(box, kFailed, {IDOK}, Icon::Warning); break;
+    case Outcome::Removed: ExpectBox(app, box, kRemoved, {IDOK}, Icon::None); break;
+    case Outcome::NotRegistered: ExpectBox(app, box, kNotRegistered, {IDOK}, Icon::None); break;
+    case Outcome::Failed: ExpectBox(app, box, kFailed, {IDOK}, Icon::Warning); break;
     }
-    AnswerMessageBox(box, IDOK);
+    Answer(box, IDOK);
     if (outcome == Outcome::Failed) {
         EXPECT_TRUE(app.NoMessageBoxFor(300)) << "a failure shows one message";
         EXPECT_TRUE(app.Running()) << "the window stays open after a failure";
         EXPECT_TRUE(::IsWindowVisible(app.MainWindow()));
-        EXPECT_TRUE(::IsWindowEnabled(Button(app, kDelete))) << "the window stays usable";
+        EXPECT_TRUE(::IsWindowEnabled(app.MainWindow())) << "the window stays usable";
+        EXPECT_TRUE(::IsWindowEnabled(Button(app, kDeleteButton))) << "the window stays usable";
     } else {
         EXPECT_EQ(app.WaitForExit(), 0u) << "the tool ends after the message";
     }
@@ -199,6 +106,52 @@ void RunRemoval(Outcome outcome) {
     AppProcess app;
     ASSERT_NE(app.MainWindow(), nullptr);
     ExpectOutcome(app, ConfirmRemoval(app), outcome);
+}
+
+// ---- The console companion ----
+
+// One run of the console companion: its exit code and its output as lines. The output must be UTF-8
+// (it is redirected to a pipe, as deployment systems capture it).
+struct ConsoleResult {
+    DWORD exitCode = STILL_ACTIVE;
+    std::string bytes;
+    std::vector<std::wstring> lines;
+    bool Has(const std::wstring& line) const { return std::find(lines.begin(), lines.end(), line) != lines.end(); }
+    std::vector<std::wstring> Starting(const std::wstring& prefix) const {
+        std::vector<std::wstring> found;
+        for (const std::wstring& line : lines) {
+            if (line.rfind(prefix, 0) == 0) found.push_back(line.substr(prefix.size()));
+        }
+        return found;
+    }
+};
+
+ConsoleResult RunConsole(const std::wstring& arguments) {
+    const ConsoleRun run = RunConsoleProgram(ExeBesideThisProgram(L"Qelpad80RemoverCli.exe"), arguments);
+    ConsoleResult result{run.exitCode, run.output, {}};
+    const int size = ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, run.output.data(),
+                                           static_cast<int>(run.output.size()), nullptr, 0);
+    EXPECT_TRUE(size > 0 || run.output.empty()) << "the output is not UTF-8";
+    std::wstring text(static_cast<std::size_t>(size > 0 ? size : 0), L'\0');
+    if (size > 0) {
+        ::MultiByteToWideChar(CP_UTF8, 0, run.output.data(), static_cast<int>(run.output.size()), text.data(), size);
+    }
+    for (std::size_t start = 0; start < text.size();) {
+        const std::size_t end = text.find(L"\r\n", start);
+        EXPECT_NE(end, std::wstring::npos) << "a line does not end in CR LF";
+        result.lines.push_back(text.substr(start, end - start));
+        if (end == std::wstring::npos) break;
+        start = end + 2;
+    }
+    return result;
+}
+
+std::vector<std::wstring> KeyNames(const std::vector<Key>& keys) {
+    std::vector<std::wstring> names;
+    for (const Key& key : keys) {
+        names.push_back((key.root == HKEY_CLASSES_ROOT ? L"HKEY_CLASSES_ROOT\\" : L"HKEY_LOCAL_MACHINE\\") + key.path);
+    }
+    return names;
 }
 
 // ---- What is on the machine ----
@@ -243,19 +196,7 @@ protected:
         ExpectFiles(m_canaries, true, "a canary");
         for (const Key& sentinel : m_sentinels) EXPECT_TRUE(SentinelIntact(sentinel)) << Describe(sentinel);
         ExpectFiles(m_bystanders, true, "the 64-bit copy is not the control the tool removes");
-        ExpectKeys(ControlKeysIn64BitView(), true, "the 64-bit registration is not the control's");
-    }
-
-    // A typical installation: the nineteen keys, the module registered as "<path>, 1" in its own
-    // folder, and the two files in the system folder, the maker's folder and three CONFLICT
-    // folders. Returns the files in the order the removal meets them.
-    static std::vector<std::wstring> PlantInstallation() {
-        PlantControlKeys();
-        SetModulePath(ModuleIn(kRegisteredFolder) + L", 1");
-        PlantFile(ModuleIn(kRegisteredFolder));
-        std::vector<std::wstring> files = PlantControlFiles(TypicalFolders());
-        files.insert(files.begin(), ModuleIn(kRegisteredFolder));
-        return files;
+        ExpectKeys(RegistrationKeysIn64BitView(), true, "the 64-bit registration is not the control's");
     }
 
     // Files a registered module path may point at, and that must stay.
@@ -277,7 +218,7 @@ protected:
         RunRemoval(Outcome::Removed);
         ExpectFiles(keep, true, "the registered path is not the control's module");
         ExpectFiles(files, false, "the removal goes on");
-        ExpectKeys(ControlKeys(), false, "the removal goes on");
+        ExpectKeys(RegistrationKeys(), false, "the removal goes on");
     }
 
     std::vector<std::wstring> m_canaries;
@@ -300,7 +241,7 @@ TEST(Wow64Planting, InstallationLandsWhereA32BitBrowserPutsIt) {
         EXPECT_FALSE(FileExists(kNativeSystemFolder + file.substr(std::wstring(kSystemFolder).size())))
             << "in the 64-bit system folder";
     }
-    for (const Key& key : ControlKeys()) {
+    for (const Key& key : RegistrationKeys()) {
         SCOPED_TRACE(Describe(key));
         EXPECT_TRUE(KeyExists(PlaceBehindTheView(key))) << "not below Wow6432Node";
         EXPECT_FALSE(KeyExists({key.root, key.path, KEY_WOW64_64KEY})) << "in the 64-bit view";
@@ -324,7 +265,7 @@ TEST_F(Removal, CancelChangesNothingAndShowsNothingMore) {
 
     HWND box = PressDelete(app);
     ASSERT_NE(box, nullptr);
-    AnswerMessageBox(box, IDCANCEL);
+    Answer(box, IDCANCEL);
     EXPECT_TRUE(app.NoMessageBoxFor(1000)) << "Cancel showed something more";
     EXPECT_TRUE(app.Running());
 
@@ -336,8 +277,8 @@ TEST_F(Removal, CancelChangesNothingAndShowsNothingMore) {
     EXPECT_TRUE(app.Running());
 
     ExpectFiles(files, true, "the removal was cancelled");
-    ExpectKeys(ControlKeys(), true, "the removal was cancelled");
-    PressButton(Button(app, kClose));
+    ExpectKeys(RegistrationKeys(), true, "the removal was cancelled");
+    PressButton(Button(app, kCloseButton));
     EXPECT_EQ(app.WaitForExit(), 0u);
     ExpectFiles(files, true, "Close deletes nothing");
 }
@@ -345,7 +286,7 @@ TEST_F(Removal, CancelChangesNothingAndShowsNothingMore) {
 // Copies of the files and the other keys do not make a registration: nothing is touched.
 TEST_F(Removal, WithoutAModulePathNothingIsDeletedAndTheToolEnds) {
     const std::vector<std::wstring> files = PlantInstallation();
-    std::vector<Key> others = ControlKeys();
+    std::vector<Key> others = RegistrationKeys();
     others.erase(std::find_if(others.begin(), others.end(), [](const Key& k) { return k.path == kModulePathKey; }));
     ASSERT_EQ(ERROR_SUCCESS, ::RegDeleteKeyW(HKEY_CLASSES_ROOT, kModulePathKey));
 
@@ -370,23 +311,59 @@ TEST_F(Removal, ModuleValuesThatGiveNoTextCountAsNotRegistered) {
     };
     for (const auto& value : values) {
         SCOPED_TRACE(value.what);
-        {
-            UniqueHKey key;
-            ASSERT_EQ(ERROR_SUCCESS, ::RegOpenKeyExW(HKEY_CLASSES_ROOT, kModulePathKey, 0, KEY_SET_VALUE, key.Put()));
-            ::RegDeleteValueW(key.Get(), L"");
-        }
+        DeleteModuleValue();
         if (value.data) SetModuleValue(value.type, value.data, value.size);
         RunRemoval(Outcome::NotRegistered);
         ExpectFiles(files, true, "the control is not registered");
-        ExpectKeys(ControlKeys(), true, "the control is not registered");
+        ExpectKeys(RegistrationKeys(), true, "the control is not registered");
     }
 }
 
-TEST_F(Removal, FullRemovalLeavesNothingOfTheControl) {
+// Driven by the keyboard alone: Enter on Delete, which has the focus from the start, then Enter in
+// the confirmation, whose default button must be OK, and the outcome box answered the same way.
+TEST_F(Removal, FullRemovalByEnterAloneLeavesNothingOfTheControl) {
     const std::vector<std::wstring> files = PlantInstallation();
-    RunRemoval(Outcome::Removed);
+    AppProcess app;
+    ASSERT_NE(app.MainWindow(), nullptr);
+    ASSERT_TRUE(BringToFront(app.MainWindow()));
+    ASSERT_TRUE(WaitUntil([&] { return app.Focus() == Button(app, kDeleteButton); }));
+    TypeKey(VK_RETURN);
+    const HWND confirm = app.WaitForMessageBox();
+    ASSERT_NE(confirm, nullptr) << "Enter did not press Delete";
+    ExpectBox(app, confirm, kConfirm, {IDOK, IDCANCEL}, Icon::None);
+    ASSERT_TRUE(WaitUntil([&] { return ::GetForegroundWindow() == confirm; })) << "the confirmation is not active";
+    TypeKey(VK_RETURN);
+    const HWND outcome = app.WaitForMessageBox(kWaitMs, confirm);
+    ASSERT_NE(outcome, nullptr) << "Enter in the confirmation did not confirm";
+    ExpectOutcome(app, outcome, Outcome::Removed);
     ExpectFiles(files, false, "the removal finished");
-    ExpectKeys(ControlKeys(), false, "the removal finished");
+    ExpectKeys(RegistrationKeys(), false, "the removal finished");
+}
+
+// A key that the deletion cannot remove stands for a registration that shows again after the
+// deletion, as a machine-wide one does on Windows once the per-user one that hid it is gone
+// (HKEY_CLASSES_ROOT merges HKCU\Software\Classes over HKLM\Software\Classes). Wine does not
+// merge (its HKEY_CLASSES_ROOT is HKLM\Software\Classes alone), so that case cannot be planted
+// here. A foreign child below ToolboxBitmap32 makes RegDeleteKeyA refuse it, and with it its
+// parent the class key: after both passes the registration still reads, and the tool must not
+// say it succeeded. Everything else of the control is gone.
+TEST_F(Removal, RegistrationThatStaysAfterBothPassesIsAFailure) {
+    const std::vector<std::wstring> files = PlantInstallation();
+    const Key foreign{HKEY_CLASSES_ROOT, std::wstring(kModulePathKey) + L"\\Foreign"};
+    PlantKey(foreign);
+
+    AppProcess app;
+    ASSERT_NE(app.MainWindow(), nullptr);
+    ASSERT_NO_FATAL_FAILURE(ExpectOutcome(app, ConfirmRemoval(app), Outcome::Failed));
+    ExpectFiles(files, false, "both passes delete the files");
+    const std::vector<std::wstring> stay = {kModulePathKey, kClassKey};
+    for (const Key& key : RegistrationKeys()) {
+        const bool stays = std::find(stay.begin(), stay.end(), key.path) != stay.end();
+        EXPECT_EQ(KeyExists(key), stays) << Describe(key);
+    }
+    EXPECT_TRUE(KeyExists(foreign));
+    EXPECT_EQ(DefaultValue({HKEY_CLASSES_ROOT, kModulePathKey}), ModuleIn(kRegisteredFolder) + L", 1")
+        << "the registration the tool could not remove";
 }
 
 // Without a comma the whole value is the path, and the value's stored NUL comes with it.
@@ -401,7 +378,7 @@ TEST_F(Removal, ModulePathWithoutACommaIsUsedWholeWithItsNul) {
     files.erase(files.begin());  // registered elsewhere this time
     ExpectFiles(files, false, "the removal finished");
     EXPECT_TRUE(FileExists(ModuleIn(kRegisteredFolder))) << "the module is no longer registered there";
-    ExpectKeys(ControlKeys(), false, "the removal finished");
+    ExpectKeys(RegistrationKeys(), false, "the removal finished");
 }
 
 // A number, a lone NUL or a leading comma names no file: that path is passed over and the rest of
@@ -443,18 +420,18 @@ TEST_F(Removal, ReadOnlyCopyStopsTheRemovalAtThatFile) {
     ASSERT_NO_FATAL_FAILURE(ExpectOutcome(app, ConfirmRemoval(app), Outcome::Failed));
     ExpectFiles(before, false, "it came before the read-only file");
     ExpectFiles(from, true, "the removal stopped at the read-only file");
-    ExpectKeys(ControlKeys(), true, "files come before keys");
+    ExpectKeys(RegistrationKeys(), true, "files come before keys");
 
     HWND box = PressDelete(app);
     ASSERT_NE(box, nullptr) << "a second press asks again";
-    AnswerMessageBox(box, IDCANCEL);
+    Answer(box, IDCANCEL);
     EXPECT_TRUE(app.NoMessageBoxFor(500));
     ExpectFiles(from, true, "the second press was cancelled");
 
     ASSERT_TRUE(::SetFileAttributesW(readOnly.c_str(), FILE_ATTRIBUTE_NORMAL));
     ExpectOutcome(app, ConfirmRemoval(app), Outcome::Removed);
     ExpectFiles(files, false, "the third press finished the removal");
-    ExpectKeys(ControlKeys(), false, "the third press finished the removal");
+    ExpectKeys(RegistrationKeys(), false, "the third press finished the removal");
 }
 
 // The search does not report hidden or system files, or folders: they stay, without an error,
@@ -475,7 +452,7 @@ TEST_F(Removal, HiddenAndSystemCopiesAreLeftInPlace) {
 
     RunRemoval(Outcome::Removed);
     ExpectFiles(files, false, "the removal finished");
-    ExpectKeys(ControlKeys(), false, "the removal finished");
+    ExpectKeys(RegistrationKeys(), false, "the removal finished");
     // Observed under Wine: every file reports FILE_ATTRIBUTE_ARCHIVE, whatever it was given.
     for (const auto& file : hidden) {
         SCOPED_TRACE(Show(file.path));
@@ -491,20 +468,28 @@ TEST_F(Removal, CopyHeldOpenByAnotherProcessFailsUntilReleased) {
     const std::vector<std::wstring> files = PlantInstallation();
     const std::wstring held = SetupIn(ConflictFolder(100));  // the last file: every other one goes first
     ASSERT_EQ(files.back(), held);
-    UniqueHandle holder(::CreateFileW(held.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-    ASSERT_NE(holder.Get(), INVALID_HANDLE_VALUE) << ::GetLastError();
+    UniqueFile holder(::CreateFileW(held.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(holder) << ::GetLastError();
 
     AppProcess app;
     ASSERT_NE(app.MainWindow(), nullptr);
     ASSERT_NO_FATAL_FAILURE(ExpectOutcome(app, ConfirmRemoval(app), Outcome::Failed));
     ExpectFiles(std::vector<std::wstring>(files.begin(), files.end() - 1), false, "it came before the held file");
     EXPECT_TRUE(FileExists(held));
-    ExpectKeys(ControlKeys(), true, "files come before keys");
+    ExpectKeys(RegistrationKeys(), true, "files come before keys");
+
+    // Unattended: the exit code that says to close the browsers and retry, naming the file.
+    const ConsoleResult run = RunConsole(L"remove");
+    EXPECT_EQ(run.exitCode, 4u);
+    const std::vector<std::wstring> failed = run.Starting(L"failed: deleting file " + held + L": error 0x80070020");
+    EXPECT_EQ(failed.size(), 1u) << "no line names the held file and the sharing violation";
+    EXPECT_TRUE(run.Has(L"advice: close the browsers and retry"));
+    ExpectKeys(RegistrationKeys(), true, "files come before keys");
 
     holder.Reset();
     ExpectOutcome(app, ConfirmRemoval(app), Outcome::Removed);
     EXPECT_FALSE(FileExists(held)) << "the released file is left";
-    ExpectKeys(ControlKeys(), false, "the second press finished the removal");
+    ExpectKeys(RegistrationKeys(), false, "the second press finished the removal");
 }
 
 // A class registration can be written by any program of the user, while the removal runs with
@@ -548,10 +533,20 @@ TEST_F(Removal, ModulePathKeyWeMayNotOpenIsAnErrorNotMissing) {
     ASSERT_NE(app.MainWindow(), nullptr);
     ASSERT_NO_FATAL_FAILURE(ExpectOutcome(app, ConfirmRemoval(app), Outcome::Failed));
     ExpectFiles(files, true, "the registration could not be read");
-    ExpectKeys(ControlKeys(), true, "the registration could not be read");
+    ExpectKeys(RegistrationKeys(), true, "the registration could not be read");
 
-    PressButton(Button(app, kClose));
+    PressButton(Button(app, kCloseButton));
     EXPECT_EQ(app.WaitForExit(), 0u) << "Close ends the tool after a failed removal";
+
+    // Unattended, the same: an exit code that says to run it with the rights it needs.
+    for (const wchar_t* verb : {L"check", L"remove"}) {
+        SCOPED_TRACE(Show(verb));
+        const ConsoleResult run = RunConsole(verb);
+        EXPECT_EQ(run.exitCode, 3u);
+        EXPECT_TRUE(run.Has(L"advice: run it elevated or as SYSTEM"));
+    }
+    ExpectFiles(files, true, "the registration could not be read");
+    ExpectKeys(RegistrationKeys(), true, "the registration could not be read");
 }
 
 // The file-system object is made at every press, before anything is asked: without its ProgID
@@ -562,10 +557,10 @@ TEST_F(Removal, FileSystemObjectThatCannotBeMadeIsAnErrorBeforeTheQuestion) {
 
     AppProcess app;
     ASSERT_NE(app.MainWindow(), nullptr);
-    PressButton(Button(app, kDelete));
+    PressButton(Button(app, kDeleteButton));
     ASSERT_NO_FATAL_FAILURE(ExpectOutcome(app, app.WaitForMessageBox(), Outcome::Failed));
     ExpectFiles(files, true, "there was no file-system object");
-    ExpectKeys(ControlKeys(), true, "there was no file-system object");
+    ExpectKeys(RegistrationKeys(), true, "there was no file-system object");
 }
 
 // Keys that are missing are passed over without a word, and a key is deleted on its own: a class
@@ -583,6 +578,88 @@ TEST_F(Removal, MissingKeysArePassedOverAndNoTreeIsDeleted) {
     EXPECT_FALSE(KeyExists({HKEY_CLASSES_ROOT, kModulePathKey}));
     EXPECT_TRUE(KeyExists(foreign)) << "a key the removal does not name was deleted";
     EXPECT_TRUE(KeyExists({HKEY_CLASSES_ROOT, kClassKey})) << "the registry does not delete a key with children";
+}
+
+// ---- Unattended, through the console companion ----
+
+// check, remove, check on a typical installation whose registered folder's name is not ASCII (the
+// output is redirected, so it is UTF-8, and holds the paths exactly). check lists the registration,
+// every planted file and key and nothing else (the 64-bit copy is not in its view); remove deletes
+// what the window's full removal deletes, saying so line by line; then check finds nothing.
+TEST_F(Removal, ConsoleCheckRemoveCheck) {
+    const std::wstring registeredFolder = L"C:\\Program Files\\Tavrex Caf\u00E9";
+    const std::vector<std::wstring> files = PlantInstallation(TypicalFolders(), ModuleIn(registeredFolder));
+
+    ConsoleResult check = RunConsole(L"check");
+    EXPECT_EQ(check.exitCode, 1u) << "registered: a detection asks for the remediation";
+    EXPECT_NE(check.bytes.find("Tavrex Caf\xC3\xA9"), std::string::npos) << "not UTF-8: " << check.bytes;
+    EXPECT_EQ(check.Starting(L"registered: "), std::vector<std::wstring>{ModuleIn(registeredFolder) + L", 1"});
+    EXPECT_EQ(check.Starting(L"module: "), std::vector<std::wstring>{ModuleIn(registeredFolder)});
+    EXPECT_EQ(check.Starting(L"file: "), files);
+    EXPECT_EQ(check.Starting(L"key: "), KeyNames(RegistrationKeys()));
+    EXPECT_EQ(check.lines.size(), 2 + files.size() + RegistrationKeys().size() + 1) << "lines of nothing planted";
+
+    const ConsoleResult remove = RunConsole(L"remove");
+    EXPECT_EQ(remove.exitCode, 0u);
+    EXPECT_EQ(remove.Starting(L"deleted file: "), files);
+    EXPECT_EQ(remove.Starting(L"deleted key: "), KeyNames(RegistrationKeys()));
+    EXPECT_TRUE(remove.Has(L"result: removed; the control is no longer registered"));
+    ExpectFiles(files, false, "remove finished");
+    ExpectKeys(RegistrationKeys(), false, "remove finished");
+
+    check = RunConsole(L"check");
+    EXPECT_EQ(check.exitCode, 0u);
+    EXPECT_EQ(check.lines, (std::vector<std::wstring>{L"registered: none", L"result: not registered"}));
+
+    EXPECT_EQ(RunConsole(L"--help").exitCode, 0u);
+    for (const wchar_t* wrong : {L"", L"delete", L"check remove", L"/remove"}) {
+        SCOPED_TRACE(Show(wrong));
+        const ConsoleResult run = RunConsole(wrong);
+        EXPECT_EQ(run.exitCode, 2u) << "a usage error";
+        EXPECT_TRUE(run.lines.empty()) << "a usage error goes to standard error";
+    }
+}
+
+// Files and keys without a registration are leftovers: check lists them and asks for nothing,
+// and remove, like the window, deletes nothing.
+TEST_F(Removal, ConsoleListsLeftoversAndLeavesThem) {
+    const std::vector<std::wstring> files = PlantInstallation();
+    ASSERT_EQ(ERROR_SUCCESS, ::RegDeleteKeyW(HKEY_CLASSES_ROOT, kModulePathKey));
+    std::vector<Key> others = RegistrationKeys();
+    others.erase(std::find_if(others.begin(), others.end(), [](const Key& k) { return k.path == kModulePathKey; }));
+
+    const ConsoleResult check = RunConsole(L"check");
+    EXPECT_EQ(check.exitCode, 0u) << "nothing that remove could change";
+    EXPECT_TRUE(check.Has(L"registered: none"));
+    // Without a registration the registered module is not the control's to name: the fixed folders only.
+    EXPECT_EQ(check.Starting(L"leftover file: "), std::vector<std::wstring>(files.begin() + 1, files.end()));
+    EXPECT_EQ(check.Starting(L"leftover key: "), KeyNames(others));
+
+    const ConsoleResult remove = RunConsole(L"remove");
+    EXPECT_EQ(remove.exitCode, 0u);
+    EXPECT_TRUE(remove.Has(L"result: not registered; nothing was deleted"));
+    EXPECT_TRUE(remove.Starting(L"deleted ").empty());
+    ExpectFiles(files, true, "the control is not registered");
+    ExpectKeys(others, true, "the control is not registered");
+}
+
+// A read-only copy stops remove as it stops the window: the failure's exit code, a line naming the
+// file and the reason, the files before it deleted and every key still there.
+TEST_F(Removal, ConsoleReadOnlyCopyFailsNamingTheFile) {
+    const std::vector<std::wstring> files = PlantInstallation();
+    const std::wstring readOnly = ModuleIn(ConflictFolder(50));
+    ASSERT_TRUE(::SetFileAttributesW(readOnly.c_str(), FILE_ATTRIBUTE_READONLY));
+    const auto at = std::find(files.begin(), files.end(), readOnly);
+    ASSERT_NE(at, files.end());
+
+    const ConsoleResult remove = RunConsole(L"remove");
+    EXPECT_EQ(remove.exitCode, 5u);
+    EXPECT_EQ(remove.Starting(L"deleted file: "), std::vector<std::wstring>(files.begin(), at));
+    EXPECT_EQ(remove.Starting(L"failed: deleting file " + readOnly + L": error 0x80071779").size(), 1u)
+        << "no line names the read-only file";
+    EXPECT_TRUE(remove.Starting(L"deleted key: ").empty());
+    ExpectFiles(std::vector<std::wstring>(at, files.end()), true, "remove stopped at the read-only file");
+    ExpectKeys(RegistrationKeys(), true, "files come before keys");
 }
 
 }  // namespace

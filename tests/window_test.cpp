@@ -6,27 +6,12 @@
 #include <algorithm>
 #include <map>
 
-#include "support/WindowDriver.h"
+#include "support/Driver.h"
+#include "support/Expected.h"
 
 namespace {
 
-// The texts as a reader of the window must find them (written out here, not taken from the program).
-const std::wstring kTitle = L"QelpadRemover - Tavrex安全登录控件删除工具(TAVREX.COM) - Ver0.1";
-const std::wstring kNotice =
-    L"1）本工具将\"Tavrex安全登录控件\"从您的机器中彻底删除，不会破坏您的系统的任何部\r\n"
-    L"分。如果对此有任何疑问，请致电Tavrex咨询。\r\n"
-    L"\r\n"
-    L"2）为防止其他人冒用我公司的名义，创建恶意的应用程序，您必须确保本程序是从Tavrex\r\n"
-    L"网站（www.tavrex.com）下载得到的，执行完本程序，请将本程序彻底删除。\r\n"
-    L"\r\n"
-    L"3）您必须有其卸载程序和删除文件的权限。如果这不是您的机器，请不要执行删除操作。\r\n"
-    L"\r\n"
-    L"4）执行删除之前，请首先关闭所有打开的浏览器。";
-const std::wstring kPrompt = L"您已经确定阅读并理解上述的声明，方可按下面的【删除】按钮，执行删除操作：";
-const std::wstring kCompany = L"Tavrex有限公司";
-const std::wstring kDelete = L"【删除】";
-const std::wstring kClose = L"关闭";
-const std::wstring kFrame = L"使用前请详细阅读下面的声明：";
+using namespace Expected;
 
 struct ExpectedControl {
     const wchar_t* className;
@@ -36,10 +21,10 @@ struct ExpectedControl {
 
 // In tab order, which is the Z order: the frame, the notice, Delete, Close, the prompt, the company.
 const ExpectedControl kControlsInTabOrder[] = {
-    {L"Button", kFrame, 120, 120, 7575, 2415},
+    {L"Button", kNoticeFrame, 120, 120, 7575, 2415},
     {L"Static", kNotice, 360, 480, 7215, 1695},
-    {L"Button", kDelete, 6540, 3000, 1215, 375},
-    {L"Button", kClose, 6540, 3480, 1215, 375},
+    {L"Button", kDeleteButton, 6540, 3000, 1215, 375},
+    {L"Button", kCloseButton, 6540, 3480, 1215, 375},
     {L"Static", kPrompt, 120, 2640, 7455, 255},
     {L"Static", kCompany, 120, 3840, 4455, 255},
 };
@@ -89,17 +74,18 @@ protected:
 
 TEST_F(MainWindow, ShowsTheFinalTextsFromTheFirstMoment) {
     ASSERT_NE(app.MainWindow(), nullptr);
-    EXPECT_EQ(WindowText(app.MainWindow()), kTitle);
+    EXPECT_EQ(WindowText(app.MainWindow()), kWindowTitle);
     const std::vector<HWND> children = Children(app.MainWindow());
     ASSERT_EQ(children.size(), std::size(kControlsInTabOrder));
     for (std::size_t i = 0; i < children.size(); ++i) {
         EXPECT_EQ(WindowText(children[i]), kControlsInTabOrder[i].text) << "control " << i << " in tab order";
     }
     // Nine lines, 3, 6 and 8 empty, no break after the last; a word runs on from line 1 to 2.
+    const std::wstring notice = kNotice;
     std::vector<std::wstring> lines;
     for (std::size_t start = 0;;) {
-        const std::size_t end = kNotice.find(L"\r\n", start);
-        lines.push_back(kNotice.substr(start, end - start));
+        const std::size_t end = notice.find(L"\r\n", start);
+        lines.push_back(notice.substr(start, end - start));
         if (end == std::wstring::npos) break;
         start = end + 2;
     }
@@ -111,12 +97,9 @@ TEST_F(MainWindow, ShowsTheFinalTextsFromTheFirstMoment) {
     // The design texts are replaced before the window shows.
     for (const std::wstring& seen : app.FirstSeenTexts()) {
         SCOPED_TRACE(seen);
-        EXPECT_NE(seen, L"Tavrex安全控件删除工具");
-        EXPECT_NE(seen, L"Label1");
-        EXPECT_NE(seen, L"Label2");
-        EXPECT_NE(seen, L"Label3");
+        for (const wchar_t* design : kDesignTexts) EXPECT_NE(seen, design);
     }
-    EXPECT_EQ(app.FirstSeenTexts().front(), kTitle);
+    EXPECT_EQ(app.FirstSeenTexts().front(), kWindowTitle);
 }
 
 TEST_F(MainWindow, PlacesEveryControlAsDesignedAt96Dpi) {
@@ -152,7 +135,7 @@ TEST_F(MainWindow, IsAFixedSizeWindowCentredOnTheScreen) {
             EXPECT_FALSE(::GetWindowLongW(child, GWL_EXSTYLE) & (WS_EX_CLIENTEDGE | WS_EX_STATICEDGE));
         }
     }
-    for (const std::wstring& text : {kDelete, kClose}) {
+    for (const wchar_t* text : {kDeleteButton, kCloseButton}) {
         EXPECT_EQ(::GetWindowLongW(Button(text), GWL_STYLE) & BS_TYPEMASK, BS_PUSHBUTTON)
             << "neither button is a default button";
     }
@@ -182,11 +165,11 @@ TEST_F(MainWindow, HasTheIconAndTheNoticeHasAFontOfItsOwn) {
 
 TEST_F(MainWindow, FocusStartsOnDeleteAndTabMovesBetweenTheButtons) {
     ASSERT_NE(app.MainWindow(), nullptr);
-    HWND deleteButton = Button(kDelete);
-    HWND closeButton = Button(kClose);
+    HWND deleteButton = Button(kDeleteButton);
+    HWND closeButton = Button(kCloseButton);
     EXPECT_EQ(app.Focus(), deleteButton);
 
-    BringToFront(app.MainWindow());
+    ASSERT_TRUE(BringToFront(app.MainWindow()));
     TypeKey(VK_TAB);
     EXPECT_TRUE(WaitUntil([&] { return app.Focus() == closeButton; })) << "Tab from Delete goes to Close";
     TypeKey(VK_TAB);
@@ -200,31 +183,31 @@ TEST_F(MainWindow, FocusStartsOnDeleteAndTabMovesBetweenTheButtons) {
 
 TEST_F(MainWindow, EnterAndSpacePressTheFocusedButton) {
     ASSERT_NE(app.MainWindow(), nullptr);
-    BringToFront(app.MainWindow());
+    ASSERT_TRUE(BringToFront(app.MainWindow()));
     // Delete has the focus: Enter asks for confirmation, in a box with the application's title.
     TypeKey(VK_RETURN);
     HWND box = app.WaitForMessageBox();
     ASSERT_NE(box, nullptr) << "Enter did not press Delete";
-    EXPECT_EQ(ReadMessageBox(box).title, L"删除控件");
-    AnswerMessageBox(box, IDCANCEL);
+    EXPECT_EQ(ReadMessageBox(box).title, kAppTitle);
+    EXPECT_TRUE(AnswerMessageBox(box, IDCANCEL));
     // Space presses it too.
-    BringToFront(app.MainWindow());
-    EXPECT_TRUE(WaitUntil([&] { return app.Focus() == Button(kDelete); })) << "the focus comes back to Delete";
+    ASSERT_TRUE(BringToFront(app.MainWindow()));
+    EXPECT_TRUE(WaitUntil([&] { return app.Focus() == Button(kDeleteButton); })) << "the focus comes back to Delete";
     TypeKey(VK_SPACE);
     box = app.WaitForMessageBox();
     ASSERT_NE(box, nullptr) << "Space did not press Delete";
-    AnswerMessageBox(box, IDCANCEL);
+    EXPECT_TRUE(AnswerMessageBox(box, IDCANCEL));
     // Enter on Close ends the program.
-    BringToFront(app.MainWindow());
+    ASSERT_TRUE(BringToFront(app.MainWindow()));
     TypeKey(VK_TAB);
-    ASSERT_TRUE(WaitUntil([&] { return app.Focus() == Button(kClose); }));
+    ASSERT_TRUE(WaitUntil([&] { return app.Focus() == Button(kCloseButton); }));
     TypeKey(VK_RETURN);
     EXPECT_EQ(app.WaitForExit(), 0u);
 }
 
 TEST_F(MainWindow, CloseEndsTheProcessAtOnceWithExitCodeZero) {
     ASSERT_NE(app.MainWindow(), nullptr);
-    PressButton(Button(kClose));
+    PressButton(Button(kCloseButton));
     EXPECT_EQ(app.WaitForExit(), 0u);
 }
 

@@ -1,52 +1,70 @@
-#include "support/Sandbox.h"
+#include "support/Installation.h"
 
 #include <sddl.h>
 
-#include <gtest/gtest.h>
+#include <cstdio>
 
 #include "base/Unique.h"
 
-namespace Sandbox {
+namespace Installation {
+
+using namespace Expected;
 
 namespace {
 
 constexpr wchar_t kSentinelName[] = L"Sentinel";
 constexpr wchar_t kSentinelData[] = L"keep";
 
-std::string Show(const std::wstring& text) { return ::testing::PrintToString(text); }
+[[noreturn]] void Fail(const std::string& what, long code) {
+    throw HarnessError(what + ", error " + std::to_string(code));
+}
 
 UniqueHKey CreateKey(HKEY root, const std::wstring& path, REGSAM view = 0) {
     UniqueHKey key;
     const LONG rc =
         ::RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, key.Put(), nullptr);
-    if (rc != ERROR_SUCCESS) ADD_FAILURE() << "creating key " << Show(path) << ", error " << rc;
+    if (rc != ERROR_SUCCESS) Fail("creating key " + Show(path), rc);
     return key;
 }
 
 void SetText(HKEY key, const wchar_t* name, const std::wstring& text) {
     const LONG rc = ::RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
                                      static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
-    if (rc != ERROR_SUCCESS) ADD_FAILURE() << "setting value " << Show(name) << ", error " << rc;
+    if (rc != ERROR_SUCCESS) Fail("setting value " + Show(name), rc);
 }
 
-void PlantSentinel(HKEY root, const std::wstring& path) {
-    const UniqueHKey key = CreateKey(root, path);
-    if (key) SetText(key.Get(), kSentinelName, kSentinelData);
-}
+void PlantSentinel(HKEY root, const std::wstring& path) { SetText(CreateKey(root, path).Get(), kSentinelName, kSentinelData); }
 
 }  // namespace
 
-std::wstring ConflictFolder(const std::wstring& n) { return std::wstring(kDownloadFolder) + L"\\CONFLICT." + n; }
-std::wstring ConflictFolder(int n) { return ConflictFolder(std::to_wstring(n)); }
-std::wstring ModuleIn(const std::wstring& folder) { return folder + L"\\Qelpad80.dll"; }
-std::wstring SetupIn(const std::wstring& folder) { return folder + L"\\Kest.inf"; }
+std::string Utf8(const std::wstring& text) {
+    if (text.empty()) return {};
+    const int size = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                                           nullptr, nullptr);
+    std::string utf8(static_cast<std::size_t>(size), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), utf8.data(), size, nullptr, nullptr);
+    return utf8;
+}
+
+std::string Show(const std::wstring& text) {
+    std::string shown = "\"";
+    for (const wchar_t c : text) {
+        if (c < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof(escaped), "\\x%02X", static_cast<unsigned>(c));
+            shown += escaped;
+            continue;
+        }
+        shown += Utf8(std::wstring(1, c));
+    }
+    return shown + "\"";
+}
 
 void PlantFolder(const std::wstring& path) {
     for (std::size_t end = path.find(L'\\', 3);; end = path.find(L'\\', end + 1)) {
         const std::wstring part = path.substr(0, end);
         if (!::CreateDirectoryW(part.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS) {
-            ADD_FAILURE() << "making folder " << Show(part) << ", error " << ::GetLastError();
-            return;
+            Fail("making folder " + Show(part), static_cast<long>(::GetLastError()));
         }
         if (end == std::wstring::npos) return;
     }
@@ -55,22 +73,18 @@ void PlantFolder(const std::wstring& path) {
 void PlantFile(const std::wstring& path, DWORD attributes) {
     PlantFolder(path.substr(0, path.rfind(L'\\')));
     {
-        UniqueHandle file(
+        UniqueFile file(
             ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (file.Get() == INVALID_HANDLE_VALUE) {
-            ADD_FAILURE() << "making file " << Show(path) << ", error " << ::GetLastError();
-            return;
-        }
+        if (!file) Fail("making file " + Show(path), static_cast<long>(::GetLastError()));
         DWORD written = 0;
         ::WriteFile(file.Get(), path.data(), static_cast<DWORD>(path.size() * sizeof(wchar_t)), &written, nullptr);
     }
     if (attributes && !::SetFileAttributesW(path.c_str(), attributes)) {
-        ADD_FAILURE() << "setting attributes of " << Show(path) << ", error " << ::GetLastError();
+        Fail("setting attributes of " + Show(path), static_cast<long>(::GetLastError()));
     }
     // Wine keeps hidden and system in an extended attribute of the file; make sure it held.
     if (attributes && (FileAttributes(path) & attributes) != attributes) {
-        ADD_FAILURE() << Show(path) << " has attributes 0x" << std::hex << FileAttributes(path) << ", not 0x"
-                      << attributes;
+        Fail(Show(path) + " did not keep its attributes", static_cast<long>(FileAttributes(path)));
     }
 }
 
@@ -79,6 +93,15 @@ DWORD FileAttributes(const std::wstring& path) { return ::GetFileAttributesW(pat
 bool FileExists(const std::wstring& path) {
     const DWORD attributes = FileAttributes(path);
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+std::wstring PlantedContents(const std::wstring& path) {
+    UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!file) return L"";
+    wchar_t data[MAX_PATH] = {};
+    DWORD read = 0;
+    ::ReadFile(file.Get(), data, sizeof(data) - sizeof(wchar_t), &read, nullptr);
+    return std::wstring(data, read / sizeof(wchar_t));
 }
 
 std::vector<std::wstring> PlantControlFiles(const std::vector<std::wstring>& folders) {
@@ -94,6 +117,16 @@ std::vector<std::wstring> PlantControlFiles(const std::vector<std::wstring>& fol
 
 std::vector<std::wstring> TypicalFolders() {
     return {kSystemFolder, kMakerFolder, ConflictFolder(1), ConflictFolder(50), ConflictFolder(100)};
+}
+
+std::vector<std::wstring> PlantInstallation(const std::vector<std::wstring>& folders,
+                                            const std::wstring& registeredModule) {
+    PlantControlKeys();
+    SetModulePath(registeredModule + L", 1");
+    PlantFile(registeredModule);
+    std::vector<std::wstring> files = PlantControlFiles(folders);
+    files.insert(files.begin(), registeredModule);
+    return files;
 }
 
 std::vector<std::wstring> PlantCanaryFiles() {
@@ -124,24 +157,12 @@ std::string Describe(const Key& key) {
            (key.view == KEY_WOW64_64KEY ? " (64-bit view)" : "");
 }
 
-std::vector<Key> ControlKeys() {
-    std::vector<Key> keys = {{HKEY_CLASSES_ROOT, kClassKey}};
-    for (const wchar_t* sub :
-         {L"Control", L"Implemented Categories", L"Implemented Categories\\{7DD95801-9882-11CF-9FA9-00AA006C42C4}",
-          L"Implemented Categories\\{7DD95802-9882-11CF-9FA9-00AA006C42C4}", L"InprocServer32", L"MiscStatus",
-          L"MiscStatus\\1", L"ProgID", L"Programmable", L"ToolboxBitmap32", L"TypeLib", L"Version",
-          L"VersionIndependentProgID"}) {
-        keys.push_back({HKEY_CLASSES_ROOT, std::wstring(kClassKey) + L"\\" + sub});
-    }
-    keys.push_back({HKEY_LOCAL_MACHINE, kUnitKey});
-    for (const wchar_t* sub : {L"Contains", L"Contains\\Files", L"DownloadInformation", L"InstalledVersion"}) {
-        keys.push_back({HKEY_LOCAL_MACHINE, std::wstring(kUnitKey) + L"\\" + sub});
-    }
-    return keys;
-}
+void PlantKey(const Key& key) { CreateKey(key.root, key.path, key.view); }
 
 void PlantControlKeys() {
-    for (const Key& key : ControlKeys()) CreateKey(key.root, key.path);
+    // Parents first: the deletion order, reversed.
+    const std::vector<Key> keys = RegistrationKeys();
+    for (auto key = keys.rbegin(); key != keys.rend(); ++key) PlantKey(*key);
     const std::wstring classKey = kClassKey;
     const std::wstring unitKey = kUnitKey;
     const struct {
@@ -165,10 +186,7 @@ void PlantControlKeys() {
         {HKEY_LOCAL_MACHINE, unitKey + L"\\DownloadInformation", L"INF", SetupIn(ConflictFolder(1))},
         {HKEY_LOCAL_MACHINE, unitKey + L"\\Contains\\Files", ModuleIn(ConflictFolder(1)).c_str(), L""},
     };
-    for (const auto& value : values) {
-        const UniqueHKey key = CreateKey(value.root, value.path);
-        if (key) SetText(key.Get(), value.name, value.data);
-    }
+    for (const auto& value : values) SetText(CreateKey(value.root, value.path).Get(), value.name, value.data);
 }
 
 bool KeyExists(const Key& key) {
@@ -191,15 +209,6 @@ std::wstring DefaultValue(const Key& key) {
     return data;
 }
 
-std::wstring PlantedContents(const std::wstring& path) {
-    UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    if (file.Get() == INVALID_HANDLE_VALUE) return L"";
-    wchar_t data[MAX_PATH] = {};
-    DWORD read = 0;
-    ::ReadFile(file.Get(), data, sizeof(data) - sizeof(wchar_t), &read, nullptr);
-    return std::wstring(data, read / sizeof(wchar_t));
-}
-
 Key PlaceBehindTheView(const Key& key) {
     const std::wstring software = L"SOFTWARE\\";
     if (key.root == HKEY_CLASSES_ROOT) {
@@ -208,18 +217,19 @@ Key PlaceBehindTheView(const Key& key) {
     return {HKEY_LOCAL_MACHINE, software + L"Wow6432Node\\" + key.path.substr(software.size()), KEY_WOW64_64KEY};
 }
 
-std::vector<Key> ControlKeysIn64BitView() {
-    std::vector<Key> keys = ControlKeys();
+std::vector<Key> RegistrationKeysIn64BitView() {
+    std::vector<Key> keys = RegistrationKeys();
     for (Key& key : keys) key.view = KEY_WOW64_64KEY;
     return keys;
 }
 
 std::vector<std::wstring> Plant64BitBystanders() {
-    for (const Key& key : ControlKeysIn64BitView()) {
-        const UniqueHKey created = CreateKey(key.root, key.path, key.view);
-        if (created && (key.path == kClassKey || key.path == kUnitKey)) SetText(created.Get(), L"", L"64-bit");
+    const std::vector<Key> keys = RegistrationKeysIn64BitView();
+    for (auto key = keys.rbegin(); key != keys.rend(); ++key) {
+        const UniqueHKey created = CreateKey(key->root, key->path, key->view);
+        if (key->path == kClassKey || key->path == kUnitKey) SetText(created.Get(), L"", L"64-bit");
         // Its module as a 64-bit program names it: what a tool looking in this view would find and delete.
-        if (created && key.path == kModulePathKey) SetText(created.Get(), L"", ModuleIn(kSystemFolder) + L", 1");
+        if (key->path == kModulePathKey) SetText(created.Get(), L"", ModuleIn(kSystemFolder) + L", 1");
     }
     return PlantControlFiles({kNativeSystemFolder});
 }
@@ -227,7 +237,7 @@ std::vector<std::wstring> Plant64BitBystanders() {
 void SetModuleValue(DWORD type, const void* data, DWORD size) {
     const UniqueHKey key = CreateKey(HKEY_CLASSES_ROOT, kModulePathKey);
     const LONG rc = ::RegSetValueExW(key.Get(), L"", 0, type, static_cast<const BYTE*>(data), size);
-    if (rc != ERROR_SUCCESS) ADD_FAILURE() << "setting the module path, error " << rc;
+    if (rc != ERROR_SUCCESS) Fail("setting the module path", rc);
 }
 
 void SetModulePath(const std::wstring& text, bool withNul) {
@@ -237,17 +247,23 @@ void SetModulePath(const std::wstring& text, bool withNul) {
     SetModuleValue(REG_SZ, buffer.data(), static_cast<DWORD>((text.size() + (withNul ? 1 : 0)) * sizeof(wchar_t)));
 }
 
+void DeleteModuleValue() {
+    UniqueHKey key;
+    LONG rc = ::RegOpenKeyExW(HKEY_CLASSES_ROOT, kModulePathKey, 0, KEY_SET_VALUE, key.Put());
+    if (rc == ERROR_SUCCESS) rc = ::RegDeleteValueW(key.Get(), L"");
+    if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND) Fail("deleting the module path", rc);
+}
+
 void RestrictModulePathKey(const wchar_t* sddl) {
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr)) {
-        ADD_FAILURE() << "SDDL " << Show(sddl) << ", error " << ::GetLastError();
-        return;
+        Fail("SDDL " + Show(sddl), static_cast<long>(::GetLastError()));
     }
     UniqueHKey key;
     LONG rc = ::RegOpenKeyExW(HKEY_CLASSES_ROOT, kModulePathKey, 0, WRITE_DAC, key.Put());
     if (rc == ERROR_SUCCESS) rc = ::RegSetKeySecurity(key.Get(), DACL_SECURITY_INFORMATION, descriptor);
-    if (rc != ERROR_SUCCESS) ADD_FAILURE() << "restricting the module-path key, error " << rc;
     ::LocalFree(descriptor);
+    if (rc != ERROR_SUCCESS) Fail("restricting the module-path key", rc);
 }
 
 std::vector<Key> PlantSentinelKeys() {
@@ -278,4 +294,4 @@ bool SentinelIntact(const Key& key) {
            type == REG_SZ && std::wstring(data) == kSentinelData;
 }
 
-}  // namespace Sandbox
+}  // namespace Installation

@@ -1,21 +1,24 @@
 #!/usr/bin/env bash
 # Signed releases, with a throw-away root and code-signing certificate made here: scripts/release.sh signs
-# the exe the tests run; the signature verifies and one flipped byte breaks it; the exe without its
-# signature is the build again; the PE check reads the signature's table; the signed exe shows its window
-# under the test Wine; a key on a PKCS#11 token (SoftHSM) signs too; and a bad key stops the script without
-# touching the release folder.
-#   tests/signing.sh EXE WINDOW_TESTS_EXE [EMULATOR...]
+# the exes the tests run (the tool and its console companion); each signature verifies and one flipped byte
+# breaks it; each exe without its signature is the build again; the PE check reads the signature's table;
+# the signed tool shows its window under the test Wine; a key on a PKCS#11 token (SoftHSM) signs too; and
+# a bad key stops the script without touching the release folder.
+#   tests/release/signing.sh EXE WINDOW_TESTS_EXE [EMULATOR...]
+# EXE is the tool; its console companion is taken from beside it.
 # The release goes to signed-release/ beside WINDOW_TESTS_EXE, where the window test starts it. Prints a
 # line a check; exits 1 if one failed.
 set -uo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
+root=$(cd "$(dirname "$0")/../.." && pwd)
 unsigned=$(realpath "$1")
 window_tests=$(realpath "$2")
 shift 2
 emulator=("$@")
-[ ${#emulator[@]} -gt 0 ] || emulator=("$root/tests/wine-run.sh")
+[ ${#emulator[@]} -gt 0 ] || emulator=("$root/scripts/wine-run.sh")
 release=$(dirname "$window_tests")/signed-release
 exe=Qelpad80Remover.exe
+console=Qelpad80RemoverCli.exe
+built=$(dirname "$unsigned")
 work=$(mktemp -d "${TMPDIR:-/tmp}/qelpad-signing.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
@@ -32,7 +35,7 @@ check() {  # DESCRIPTION COMMAND...: passes when the command succeeds
   fi
 }
 release() {  # ARGUMENTS...: scripts/release.sh on the exe under test, its output in $work/release.log
-  QELPAD_RELEASE_BUILT="$unsigned" "$root/scripts/release.sh" "$@" >"$work/release.log" 2>&1
+  QELPAD_RELEASE_BUILT="$built" "$root/scripts/release.sh" "$@" >"$work/release.log" 2>&1
   local status=$?
   cat "$work/release.log"
   return "$status"
@@ -66,13 +69,17 @@ export SOFTHSM2_CONF=$work/softhsm2.conf
 
 rm -rf "$release"
 check "without a key the release is the build, and says it is unsigned" \
-  eval 'release "$release" && cmp "$release/$exe" "$unsigned" && says "is UNSIGNED"'
+  eval 'release "$release" && cmp "$release/$exe" "$unsigned" && cmp "$release/$console" "$built/$console" &&
+        says "is UNSIGNED"'
 
 check "with a PKCS#12 key and its password in a file the release is signed; SHA256SUMS lists it" \
   eval 'release --pkcs12 "$work/signer.p12" --password-file "$work/password" --ca "$work/root.pem" "$release" &&
-        ! cmp -s "$release/$exe" "$unsigned" && (cd "$release" && sha256sum --strict -c SHA256SUMS)'
-check "the signature verifies against the throw-away root, signed by the test publisher" \
+        ! cmp -s "$release/$exe" "$unsigned" && (cd "$release" && sha256sum --strict -c SHA256SUMS) &&
+        [ "$(cut -d" " -f3 "$release/SHA256SUMS" | tr "\n" " ")" = "$exe $console " ]'
+check "both signatures verify against the throw-away root, signed by the test publisher" \
   eval 'osslsigncode verify -CAfile "$work/root.pem" -in "$release/$exe" | tee "$work/verify.log" &&
+        grep -q "Subject: /CN=Tavrex Test Publisher" "$work/verify.log" &&
+        osslsigncode verify -CAfile "$work/root.pem" -in "$release/$console" | tee "$work/verify.log" &&
         grep -q "Subject: /CN=Tavrex Test Publisher" "$work/verify.log"'
 
 # One byte of the code, well inside the image and before the signature, inverted.
@@ -83,9 +90,11 @@ check "one flipped byte in the signed exe fails verification" \
   eval '[ "$(cmp -l "$work/flipped.exe" "$release/$exe" | wc -l)" = 1 ] &&
         ! osslsigncode verify -CAfile "$work/root.pem" -in "$work/flipped.exe"'
 
-check "the signed exe without its signature is the build byte for byte" \
+check "each signed exe without its signature is the build byte for byte" \
   eval 'osslsigncode remove-signature -in "$release/$exe" -out "$work/removed.exe" &&
-        cmp "$work/removed.exe" "$unsigned"'
+        cmp "$work/removed.exe" "$unsigned" &&
+        osslsigncode remove-signature -in "$release/$console" -out "$work/removed-console.exe" &&
+        cmp "$work/removed-console.exe" "$built/$console"'
 
 # Bytes hidden in the signature's entry after the PKCS#7 data (the entry and the table grown to hold them).
 /usr/bin/python3 - "$release/$exe" "$work/stuffed.exe" <<'EOF'
@@ -101,8 +110,8 @@ struct.pack_into("<I", data, offset, len(data) - offset)
 open(sys.argv[2], "wb").write(data)
 EOF
 check "the PE check accepts the signed exe, and refuses it with bytes hidden after the signature" \
-  eval '/usr/bin/python3 "$root/tests/check_pe.py" "i386=$release/$exe" &&
-        ! /usr/bin/python3 "$root/tests/check_pe.py" "i386=$work/stuffed.exe"'
+  eval '/usr/bin/python3 "$root/scripts/check_pe.py" "i386=$release/$exe" &&
+        ! /usr/bin/python3 "$root/scripts/check_pe.py" "i386=$work/stuffed.exe"'
 
 check "the signed exe starts and shows its window under the test Wine" \
   eval 'QELPAD_APP_EXE="signed-release\\$exe" "${emulator[@]}" "$window_tests" \
@@ -139,5 +148,5 @@ check "a missing password file stops it" \
         says "--password-file $work/missing: no such readable file" && unchanged'
 check "a signature that does not chain to the given root stops it" \
   eval '! release --pkcs12 "$work/signer.p12" --password-file "$work/password" --ca "$work/other.pem" "$release" &&
-        says "the signature does not verify against $work/other.pem" && unchanged'
+        says "does not verify against $work/other.pem" && unchanged'
 exit "$failed"

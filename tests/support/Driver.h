@@ -1,23 +1,43 @@
 #pragma once
-// Drives the real Qelpad80Remover.exe from outside its process, as a person would:
-// start it, find its window and message boxes, read texts, rects and fonts, press
-// buttons and keys, and wait for it to end. Every wait has a timeout.
+// Drives the real exes from outside their processes, as a person or a deployment system would:
+// start the tool, find its window and message boxes, read texts, rects, fonts and what the screen
+// shows, press buttons and keys, wait for it to end; run the console companion and keep its output.
+// Every wait has a timeout. Nothing here asserts: what goes wrong in the harness itself throws
+// Installation::HarnessError, and the callers judge what the rest returns.
 
 #include <windows.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/Unique.h"
 
-inline constexpr DWORD kWaitMs = 15000;
+// Long enough for Wine under an emulated CPU; a wait that succeeds ends as soon as it can.
+inline constexpr DWORD kWaitMs = 60000;
 
-// The tool, started from the folder of this test program.
+// Polls `condition` every `pollMs` until it holds or the timeout passes.
+template <typename F>
+bool WaitUntil(F condition, DWORD timeoutMs = kWaitMs, DWORD pollMs = 10) {
+    const DWORD start = ::GetTickCount();
+    for (;;) {
+        if (condition()) return true;
+        if (::GetTickCount() - start >= timeoutMs) return false;
+        ::Sleep(pollMs);
+    }
+}
+
+// The file `name` in the folder of this program (where the build puts every exe and DLL).
+std::wstring ExeBesideThisProgram(const wchar_t* name);
+
+// A program with a window, started from here. The tool by default: the exe beside this program,
+// or the copy that QELPAD_APP_EXE names relative to its folder (the signing test starts the signed
+// release so); which one is printed, so that a run's log shows the exe each case drove.
 class AppProcess {
 public:
-    // Starts the exe beside this test program (or `exePath`, or the copy QELPAD_APP_EXE names relative to
-    // this program's folder) and waits for its main window.
-    explicit AppProcess(const std::wstring& exePath = L"");
+    // Starts it and waits (polling every `pollMs`) for its main window: its first visible
+    // top-level window that is not a message box. MainWindow() stays null when none came.
+    explicit AppProcess(const std::wstring& exePath = L"", DWORD pollMs = 10);
     AppProcess(const AppProcess&) = delete;
     AppProcess& operator=(const AppProcess&) = delete;
     ~AppProcess();  // ends the process if it still runs
@@ -29,8 +49,8 @@ public:
     // The texts of the window and its controls when it was first seen visible.
     const std::vector<std::wstring>& FirstSeenTexts() const noexcept { return m_firstSeenTexts; }
 
-    // A visible message box (class #32770) of the tool, or null after the timeout.
-    HWND WaitForMessageBox(DWORD timeoutMs = kWaitMs) const;
+    // A visible message box (class #32770) of the tool other than `except`, or null after the timeout.
+    HWND WaitForMessageBox(DWORD timeoutMs = kWaitMs, HWND except = nullptr) const;
     // True when the tool shows no message box (checked over `forMs`).
     bool NoMessageBoxFor(DWORD forMs) const;
     // The exit code, or STILL_ACTIVE when it has not ended within the timeout.
@@ -47,7 +67,6 @@ private:
     std::vector<std::wstring> m_firstSeenTexts;
 };
 
-std::wstring ExeBesideTests(const wchar_t* name);
 std::wstring WindowText(HWND hwnd);
 std::wstring ClassName(HWND hwnd);
 // Rect of a child in its parent's client coordinates.
@@ -66,12 +85,18 @@ struct MessageBoxContents {
     HICON icon = nullptr;      // the icon shown, or null
 };
 MessageBoxContents ReadMessageBox(HWND box);
-// Answers a message box with one of its buttons (IDOK, IDCANCEL) and waits until it has gone.
-void AnswerMessageBox(HWND box, int button);
+// Answers a message box with one of its buttons (IDOK, IDCANCEL); true when it has gone.
+bool AnswerMessageBox(HWND box, int button);
+// Which of the system's standard icons a message box shows, told by its pixels on the screen
+// ("exclamation", "hand", "asterisk", "question", "application"), or "" when none is close.
+std::string StandardIconShown(HWND box);
 
 // Keys as a person types them, to the foreground window.
-void BringToFront(HWND hwnd);
+bool BringToFront(HWND hwnd);
 void TypeKey(WORD virtualKey, bool shift = false);
+
+// Saves what the screen shows of a window as a 24-bit BMP.
+void SaveScreenshot(HWND hwnd, const std::wstring& file);
 
 // What a font of a control is.
 struct FontFacts {
@@ -97,13 +122,11 @@ struct InsideFacts {
 // The probe is loaded once a process: only the first call in a process does anything.
 InsideFacts ReadInside(const AppProcess& app, UINT moveToDpi = 0);
 
-// Polls `condition` until it holds or the timeout passes.
-template <typename F>
-bool WaitUntil(F condition, DWORD timeoutMs = kWaitMs) {
-    const DWORD start = ::GetTickCount();
-    for (;;) {
-        if (condition()) return true;
-        if (::GetTickCount() - start >= timeoutMs) return false;
-        ::Sleep(10);
-    }
-}
+// A console program run to its end, as a deployment system runs it: no console, its standard
+// output and error captured through pipes.
+struct ConsoleRun {
+    DWORD exitCode = STILL_ACTIVE;  // STILL_ACTIVE when it did not end within the timeout
+    std::string output;             // standard output, the bytes as written
+    std::string errors;             // standard error
+};
+ConsoleRun RunConsoleProgram(const std::wstring& exePath, const std::wstring& arguments, DWORD timeoutMs = kWaitMs);

@@ -1,42 +1,45 @@
 #pragma once
-// A sample installation of the control, planted in this test's own Wine prefix (the tool runs in
-// the same prefix, so it sees what is planted here): the control's files with any attributes,
-// its class and distribution-unit keys, the registered module path in any type and bytes, and
-// beside all of it canary files and sentinel keys that a removal must leave alone.
+// A sample installation of the control, planted in the Wine prefix of this run (the tool runs in
+// the same prefix, so it sees what is planted here): the control's files with any attributes, its
+// class and distribution-unit keys, the registered module path in any type and bytes, and beside
+// all of it canary files and sentinel keys that a removal must leave alone.
 //
-// The names are written out here, not taken from the program, so that the tests check it.
+// The tests, like the tool, are 32-bit programs: on 64-bit Windows (and Wine's WoW64) system32
+// leads them to SysWOW64, HKCR\CLSID to the 32-bit classes and HKLM\SOFTWARE to Wow6432Node, as it
+// led the 32-bit browser that installed the control.
+//
+// Nothing here asserts: planting that fails throws HarnessError, and the callers judge what the
+// queries return.
 
 #include <windows.h>
 
+#include <stdexcept>
 #include <string>
 #include <vector>
 
-namespace Sandbox {
+#include "support/Expected.h"
 
-inline constexpr wchar_t kClassKey[] = L"CLSID\\{3F6B2C81-7D4E-4A19-9C05-62E8B1D4A7F3}";
-inline constexpr wchar_t kModulePathKey[] = L"CLSID\\{3F6B2C81-7D4E-4A19-9C05-62E8B1D4A7F3}\\ToolboxBitmap32";
-inline constexpr wchar_t kUnitKey[] =
-    L"SOFTWARE\\Microsoft\\Code Store Database\\Distribution Units\\{3F6B2C81-7D4E-4A19-9C05-62E8B1D4A7F3}";
+namespace Installation {
 
-inline constexpr wchar_t kSystemFolder[] = L"C:\\WINDOWS\\system32";
-inline constexpr wchar_t kMakerFolder[] = L"C:\\WINDOWS\\system32\\Morvex";
-inline constexpr wchar_t kDownloadFolder[] = L"C:\\WINDOWS\\Downloaded Program Files";
+using Expected::Key;
+
+// The harness itself could not do what it was asked (a file or key could not be made).
+class HarnessError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
 // Where the sample installation registers its module (not one of the fixed folders).
 inline constexpr wchar_t kRegisteredFolder[] = L"C:\\Program Files\\Tavrex";
 // Files that a registered module path may name but the removal must keep.
 inline constexpr wchar_t kKeepFolder[] = L"C:\\keep";
-
-// The tests, like the tool, are 32-bit programs: on 64-bit Windows (and Wine's WoW64) system32
-// leads them to SysWOW64, HKCR\CLSID to the 32-bit classes and HKLM\SOFTWARE to Wow6432Node, as it
-// led the 32-bit browser that installed the control. These reach the places behind the views.
 inline constexpr wchar_t kRedirectedSystemFolder[] = L"C:\\WINDOWS\\SysWOW64";  // what system32 is
 inline constexpr wchar_t kNativeSystemFolder[] = L"C:\\WINDOWS\\Sysnative";     // the 64-bit system32
 
-// "C:\WINDOWS\Downloaded Program Files\CONFLICT.<n>"; `n` is written as given.
-std::wstring ConflictFolder(const std::wstring& n);
-std::wstring ConflictFolder(int n);
-std::wstring ModuleIn(const std::wstring& folder);  // folder\Qelpad80.dll
-std::wstring SetupIn(const std::wstring& folder);   // folder\Kest.inf
+// Text as UTF-8.
+std::string Utf8(const std::wstring& text);
+// Text for messages: quoted UTF-8, with control characters (a NUL) escaped.
+std::string Show(const std::wstring& text);
 
 // ---- Files ----
 
@@ -47,12 +50,19 @@ void PlantFile(const std::wstring& path, DWORD attributes = 0);
 bool FileExists(const std::wstring& path);
 // INVALID_FILE_ATTRIBUTES when nothing is there.
 DWORD FileAttributes(const std::wstring& path);
+// The file's contents as planted (its own path when PlantFile made it), or "" when it is missing.
+std::wstring PlantedContents(const std::wstring& path);
 
-// The control's two files in each folder, in the order the removal meets them
-// (module first, then the setup file).
+// The control's two files in each folder, in the order the removal meets them (module first).
 std::vector<std::wstring> PlantControlFiles(const std::vector<std::wstring>& folders);
 // The folders of a typical installation: system, maker, CONFLICT.1, a middle one, CONFLICT.100.
 std::vector<std::wstring> TypicalFolders();
+
+// An installation: the nineteen keys, the module registered as "<registeredModule>, 1" and planted
+// there, and the two files in each of `folders`. Returns the files in the order the removal meets
+// them, the registered module first.
+std::vector<std::wstring> PlantInstallation(const std::vector<std::wstring>& folders = TypicalFolders(),
+                                            const std::wstring& registeredModule = Expected::ModuleIn(kRegisteredFolder));
 
 // Files the removal must never delete, beside every place it deletes from: near-miss names in
 // the fixed folders, the control's names in folders that are not in its list (CONFLICT.101,
@@ -63,29 +73,21 @@ std::vector<std::wstring> PlantCanaryFiles();
 
 // ---- Registry ----
 
-struct Key {
-    HKEY root;
-    std::wstring path;
-    REGSAM view = 0;  // 0: this program's own (32-bit) view; KEY_WOW64_64KEY: the 64-bit one
-};
 std::string Describe(const Key& key);
-
-// The control's nineteen keys, parents before children (the order they are planted in).
-std::vector<Key> ControlKeys();
 // Plants the nineteen keys with the values a registration writes. The module-path key is made
 // without a default value: set it with one of the calls below.
 void PlantControlKeys();
+// Makes a key (and its parents).
+void PlantKey(const Key& key);
 bool KeyExists(const Key& key);
 // What the key's default value reads, or "" when it has none.
 std::wstring DefaultValue(const Key& key);
-// The file's contents as planted (its own path when PlantFile made it), or "" when it is missing.
-std::wstring PlantedContents(const std::wstring& path);
 
 // Where a key of the control planted through this program's view is kept: its place in the
 // 64-bit view, below Wow6432Node.
 Key PlaceBehindTheView(const Key& key);
 // The control's nineteen keys as a 64-bit program registers them, in the 64-bit view.
-std::vector<Key> ControlKeysIn64BitView();
+std::vector<Key> RegistrationKeysIn64BitView();
 // A 64-bit copy of the control that the removal, made for the 32-bit one, must leave alone: its two
 // files in the 64-bit system folder and its nineteen keys in the 64-bit view, each class and unit
 // key's default value reading "64-bit", its module registered in the 64-bit system folder. Returns
@@ -96,6 +98,8 @@ std::vector<std::wstring> Plant64BitBystanders();
 void SetModuleValue(DWORD type, const void* data, DWORD size);
 // A REG_SZ module path, stored with its terminating NUL or without it.
 void SetModulePath(const std::wstring& text, bool withNul = true);
+// Removes the module-path key's default value.
+void DeleteModuleValue();
 // Replaces the module-path key's DACL (SDDL, e.g. "D:P(A;;KR;;;WD)").
 void RestrictModulePathKey(const wchar_t* sddl);
 
@@ -106,4 +110,4 @@ std::vector<Key> PlantSentinelKeys();
 // True when the key is there and its "Sentinel" value still reads "keep".
 bool SentinelIntact(const Key& key);
 
-}  // namespace Sandbox
+}  // namespace Installation
