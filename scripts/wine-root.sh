@@ -23,6 +23,7 @@ packages=(
   fonts-wine                    # Wine's own fonts: Tahoma, and Marlett for the title bars' buttons
   fontconfig fonts-arphic-gbsn00lp fonts-arphic-uming fonts-wqy-microhei  # Chinese text
   busybox-static                # the virtual machine's initramfs
+  locales                       # zh_CN.UTF-8, the locale of the Windows the tool is made for
 )
 # Unpacked after the install: the PE DLLs of the 32-bit Wine, where the 64-bit Wine looks for them.
 i386_package=libwine:i386
@@ -93,6 +94,7 @@ if [ ! -x "$root/usr/lib/wine/wine64" ] || [ ! -f "$root/$vm_dir/initrd.img" ]; 
     --customize-hook='chroot "$1" sh -c "cd /tmp && apt-get download -q \$(apt-cache depends linux-image-amd64 | sed -n \"s/.*Depends: \\(linux-image-[0-9].*\\)/\\1/p\")"' \
     --customize-hook='dpkg-deb -x "$1"/tmp/linux-image-*.deb "$1/tmp/kernel"' \
     --customize-hook='"'"$here/wine-root.sh"'" --initramfs "$1"' \
+    --customize-hook='echo "zh_CN.UTF-8 UTF-8" >"$1/etc/locale.gen" && chroot "$1" locale-gen' \
     --customize-hook='rm -rf "$1"/tmp/* "$1"/var/cache/apt/archives/*.deb "$1"/var/lib/apt/lists/*_Packages' \
     "$suite" "$root.partial" "$archive" >"$cache/wine-root-$key.log" 2>&1 ||
     { tail -n 30 "$cache/wine-root-$key.log" >&2; rm -rf "$root.partial"; echo "wine-root: mmdebstrap failed" >&2; exit 1; }

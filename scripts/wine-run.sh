@@ -20,6 +20,7 @@
 #                       build/win32); made on first use, and again when the Wine root changes
 # QELPAD_KEEP_PREFIX    a folder to keep the used prefix in, for a look afterwards
 # QELPAD_SCREEN_DPI     the screen's scale in dots per inch (96 unless set)
+# QELPAD_LOCALE         the locale inside (LC_ALL), e.g. zh_CN.UTF-8; the root has it, this machine need not
 # QELPAD_WINE_VM        1: always use the virtual machine; 0: never (default: when 32-bit code cannot run)
 # QELPAD_VM_CPUS        processors of the virtual machine (default 2; scripts/test.sh gives each of its
 #                       two parallel runs 1)
@@ -28,10 +29,54 @@ here=$(cd "$(dirname "$0")" && pwd)
 checkout=$(cd "$here/.." && pwd)
 wine=/usr/lib/wine/wine64
 
+# ---- Settings of every prefix -------------------------------------------------------------------
+
+# 宋体 and 新宋体: a Song face with their metrics (12 px cells at 9 pt), so the notice fits as designed.
+song_face="AR PL SungtiL GB"
+# Captions and message boxes: Chinese glyphs linked behind the system's Latin faces.
+link_fonts=("uming.ttc,AR PL UMing CN" "wqy-microhei.ttc,WenQuanYi Micro Hei")
+
+# The links, alone: Wine rewrites them for the code page of a locale it has not run in before
+# (a Chinese one among them) with faces that are not installed here.
+font_links() {
+  printf '[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\FontLink\\SystemLink]\r\n'
+  for face in "Tahoma" "MS Shell Dlg" "MS Shell Dlg 2" "Segoe UI" "Microsoft Sans Serif"; do
+    printf '"%s"=hex(7):%s\r\n' "$face" "$(printf '%s\0' "${link_fonts[@]}" | { cat; printf '\0'; } |
+      iconv -t UTF-16LE | od -An -tx1 -v | tr -s ' \n' ',' | sed 's/^,//;s/,$//')"
+  done
+  printf '\r\n'
+}
+
+# A .reg file, as regedit reads it, of what PART (a function here) prints.
+write_reg() {  # FILE PART
+  { printf 'Windows Registry Editor Version 5.00\r\n\r\n'; "$2"; } |
+    iconv -f UTF-8 -t UTF-16LE | { printf '\xff\xfe'; cat; } >"$1"
+}
+
+# Settings every prefix starts with: no window manager runs under Xvfb, so windows are unmanaged
+# (else every close waits ~2 s); no crash dialog; the fonts above; and none of the services for
+# devices, networks and the event log, which nothing here uses and every session would start.
+settings() {
+  {
+    printf '[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\r\n"Managed"="N"\r\n"Decorated"="Y"\r\n\r\n'
+    printf '[HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]\r\n"ShowCrashDialog"=dword:00000000\r\n\r\n'
+    for service in winebus winehid wineusb winebth nsiproxy PlugPlay Eventlog; do
+      printf '[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\%s]\r\n"Start"=dword:00000004\r\n\r\n' "$service"
+    done
+    printf '[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\FontSubstitutes]\r\n'
+    for face in "宋体" "新宋体" "SimSun" "NSimSun"; do
+      printf '"%s"="%s"\r\n' "$face" "$song_face"
+    done
+    printf '\r\n'
+    font_links
+  }
+}
+
 # ---- 4. Inside the root: the session --------------------------------------------------------------
 
 if [ "${1:-}" = --session ]; then
   shift
+  [ -z "${QELPAD_LOCALE:-}" ] || export LC_ALL=$QELPAD_LOCALE
   xvfb_pid=
   if [ -z "${QELPAD_HOST_DISPLAY:-}" ]; then
     Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>/tmp/display >/dev/null 2>&1 &
@@ -50,6 +95,13 @@ if [ "${1:-}" = --session ]; then
     /usr/lib/wine/wineserver -w
   fi
   /usr/lib/wine/wineserver -p
+  # A locale of another code page than the template's: Wine has rewritten the font links, as it
+  # does once in a new code page; the session puts the links back for the programs it runs.
+  case ${LC_ALL:-${LC_CTYPE:-${LANG:-}}} in
+    zh_* | ja_* | ko_*)
+      write_reg /tmp/font-links.reg font_links
+      "$wine" regedit /S 'Z:\tmp\font-links.reg' || { echo "wine-run: could not restore the font links" >&2; exit 125; } ;;
+  esac
   case $1 in
     *.exe | *.EXE) "$wine" "$@" ;;
     *) "$@" ;;
@@ -185,35 +237,6 @@ enter_root() {  # COMMAND...
 
 # ---- 2. The prefix --------------------------------------------------------------------------------
 
-# 宋体 and 新宋体: a Song face with their metrics (12 px cells at 9 pt), so the notice fits as designed.
-song_face="AR PL SungtiL GB"
-# Captions and message boxes: Chinese glyphs linked behind the system's Latin faces.
-link_fonts=("uming.ttc,AR PL UMing CN" "wqy-microhei.ttc,WenQuanYi Micro Hei")
-
-# Settings every prefix starts with: no window manager runs under Xvfb, so windows are unmanaged
-# (else every close waits ~2 s); no crash dialog; the fonts above; and none of the services for
-# devices, networks and the event log, which nothing here uses and every session would start.
-write_settings() {  # FILE
-  {
-    printf 'Windows Registry Editor Version 5.00\r\n\r\n'
-    printf '[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\r\n"Managed"="N"\r\n"Decorated"="Y"\r\n\r\n'
-    printf '[HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]\r\n"ShowCrashDialog"=dword:00000000\r\n\r\n'
-    for service in winebus winehid wineusb winebth nsiproxy PlugPlay Eventlog; do
-      printf '[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\%s]\r\n"Start"=dword:00000004\r\n\r\n' "$service"
-    done
-    printf '[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\FontSubstitutes]\r\n'
-    for face in "宋体" "新宋体" "SimSun" "NSimSun"; do
-      printf '"%s"="%s"\r\n' "$face" "$song_face"
-    done
-    printf '\r\n[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\FontLink\\SystemLink]\r\n'
-    for face in "Tahoma" "MS Shell Dlg" "MS Shell Dlg 2" "Segoe UI" "Microsoft Sans Serif"; do
-      printf '"%s"=hex(7):%s\r\n' "$face" "$(printf '%s\0' "${link_fonts[@]}" | { cat; printf '\0'; } |
-        iconv -t UTF-16LE | od -An -tx1 -v | tr -s ' \n' ',' | sed 's/^,//;s/,$//')"
-    done
-    printf '\r\n'
-  } | iconv -f UTF-8 -t UTF-16LE | { printf '\xff\xfe'; cat; } >"$1"
-}
-
 # Makes the template once per Wine root and way of entering it, under a lock, so that parallel runs
 # wait for the first.
 prepare_template() {  # DIR
@@ -223,7 +246,7 @@ prepare_template() {  # DIR
   if ! { [ -f "$dir/system.reg" ] && [ "$(cat "$dir/.wine-root" 2>/dev/null)" = "$made" ]; }; then
     rm -rf "$dir.tmp"
     mkdir -p "$dir.tmp"
-    write_settings "$dir.tmp/settings.reg"
+    write_reg "$dir.tmp/settings.reg" settings
     binds+=("$dir.tmp")
     WINEPREFIX=$dir.tmp vm_template= \
       enter_root /bin/sh -c '"$1" wineboot --init && "$1" regedit /S "$2"' sh "$wine" \

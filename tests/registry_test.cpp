@@ -371,7 +371,7 @@ TEST(RegistryValueText, EachStateHasItsText) {
 }
 
 // Chinese text travels through the ANSI functions, so it survives only where the ANSI code page is
-// 936. Under Wine, LC_ALL=zh_CN.UTF-8 gives 936 (LANG alone does not when the host lacks that locale).
+// 936. Under Wine, the locale zh_CN.UTF-8 gives 936 (scripts/wine-run.sh sets it from QELPAD_LOCALE).
 // With QELPAD_EXPECT_ACP=936 another code page is a failure, not a skip.
 class RegistryCodePage936 : public RegistryTest {
 protected:
@@ -380,7 +380,7 @@ protected:
         if (acp != 936) {
             const char* expected = std::getenv("QELPAD_EXPECT_ACP");
             if (expected && std::string(expected) == "936") FAIL() << "the ANSI code page is " << acp << ", not 936";
-            GTEST_SKIP() << "the ANSI code page is " << acp << "; run with LC_ALL=zh_CN.UTF-8";
+            GTEST_SKIP() << "the ANSI code page is " << acp << "; run with QELPAD_LOCALE=zh_CN.UTF-8";
         }
         RegistryTest::SetUp();
     }
