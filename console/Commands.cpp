@@ -73,7 +73,7 @@ ExitCode Check(const Output& out) {
     try {
         survey = SurveyControl();
     } catch (const WindowsError& error) {
-        return ReportFailure(out, {RemovalStep::ReadingRegistration, L"", error.Result()});
+        return ReportFailure(out, {RemovalStep::ReadingRegistration, ModulePathKeyName(), error.Result()});
     }
     const bool registered = !survey.modulePath.empty();
     const std::wstring prefix = registered ? L"" : kLeftover;

@@ -39,6 +39,8 @@ std::wstring ReadRegisteredModulePath() {
     return modulePath;
 }
 
+std::wstring ModulePathKeyName() { return KeyName({Names::kClassesRoot, Names::kModulePathKey}); }
+
 ControlSurvey SurveyControl() {
     ControlSurvey survey;
     survey.modulePath = ReadRegisteredModulePath();
@@ -72,7 +74,7 @@ struct ControlRemoval::State {
     }
 
     std::wstring ReadModulePath() {
-        At(RemovalStep::ReadingRegistration, KeyName({Names::kClassesRoot, Names::kModulePathKey}));
+        At(RemovalStep::ReadingRegistration, ModulePathKeyName());
         return ReadRegisteredModulePath();
     }
 
@@ -111,7 +113,7 @@ struct ControlRemoval::State {
             modulePath = ReadModulePath();
         }
         if (modulePath.empty()) return RemovalOutcome::Removed;
-        failure = {RemovalStep::RemovingRegistration, KeyName({Names::kClassesRoot, Names::kModulePathKey}), S_OK};
+        failure = {RemovalStep::RemovingRegistration, ModulePathKeyName(), S_OK};
         return RemovalOutcome::Failed;
     }
 };

@@ -59,6 +59,8 @@ private:
 // its ToolboxBitmap32 key, converted to text. Throws WindowsError when the key is there but may
 // not be opened.
 std::wstring ReadRegisteredModulePath();
+// The key it reads, as "HKEY_CLASSES_ROOT\\...".
+std::wstring ModulePathKeyName();
 
 // What of the control is on the machine now, as the removal finds it, in the order it meets it.
 struct ControlSurvey {
