@@ -3,8 +3,6 @@
 
 #include "window/MainWindow.h"
 
-#include <iterator>
-
 #include "base/Errors.h"
 #include "resources/ResourceIds.h"
 #include "window/Ending.h"
@@ -171,22 +169,10 @@ int MainWindow::ShowMessage(const wchar_t* text, UINT style) {
 
 void MainWindow::FillInTexts() {
     using namespace Texts;
-    // The notice's nine lines, as it reads; 3, 6 and 8 are empty.
-    const wchar_t* const noticeLines[] = {
-        kNoticeLine1,
-        kNoticeLine2,
-        L"",
-        kNoticeLine4,
-        kNoticeLine5,
-        L"",
-        kNoticeLine7,
-        L"",
-        kNoticeLine9,
-    };
     std::wstring notice;
-    for (std::size_t i = 0; i < std::size(noticeLines); ++i) {
+    for (std::size_t i = 0; i < kNoticeLines.size(); ++i) {
         if (i > 0) notice += kLineBreak;
-        notice += noticeLines[i];
+        notice += kNoticeLines[i];
     }
     SetText(Control::Notice, notice);
     SetText(Control::Prompt, kPrompt);

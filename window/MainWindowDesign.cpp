@@ -22,3 +22,9 @@ const std::array<ControlDesign, kControlCount> kMainWindowControls = {{
 
 const FontDesign kWindowFont = {L"宋体", 9, FW_NORMAL, GB2312_CHARSET};
 const FontDesign kNoticeFont = {L"新宋体", 9, FW_NORMAL, GB2312_CHARSET};
+
+// The notice's lines, as it reads; 3, 6 and 8 are empty.
+const std::array<const wchar_t*, kNoticeLineCount> kNoticeLines = {
+    Texts::kNoticeLine1, Texts::kNoticeLine2, L"", Texts::kNoticeLine4, Texts::kNoticeLine5, L"",
+    Texts::kNoticeLine7, L"", Texts::kNoticeLine9,
+};

@@ -43,3 +43,7 @@ extern const FontDesign kNoticeFont;  // the notice
 
 // 1440 twips make an inch; at 96 dpi, 15 twips make one pixel.
 inline int TwipsToPixels(int twips, UINT dpi) { return ::MulDiv(twips, static_cast<int>(dpi), 1440); }
+
+// The notice's lines, as it reads; the window joins them with line breaks when it fills in its texts.
+inline constexpr int kNoticeLineCount = 9;
+extern const std::array<const wchar_t*, kNoticeLineCount> kNoticeLines;
