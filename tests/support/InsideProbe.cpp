@@ -76,7 +76,13 @@ HWND MainWindowOfThisProcess() {
 }
 
 DWORD WINAPI Probe(void*) {
+    // An emulated machine under load can keep the probe from seeing the window at once: keep looking for
+    // ten seconds before reporting a window of nothing.
     HWND main = MainWindowOfThisProcess();
+    for (int tries = 0; !main && tries < 50; ++tries) {
+        ::Sleep(200);
+        main = MainWindowOfThisProcess();
+    }
     std::wstring report = L"icon\t0\t0\n";
     ICONINFO icon{};
     if (main && ::GetIconInfo(reinterpret_cast<HICON>(::SendMessageW(main, WM_GETICON, ICON_BIG, 0)), &icon)) {
