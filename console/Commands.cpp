@@ -96,20 +96,10 @@ ExitCode Check(const Output& out) {
 ExitCode Remove(const Output& out) {
     // The keys are deleted without a word from the registry: the ones there before and gone after
     // are the ones deleted.
-    std::vector<std::wstring> keysBefore;
-    try {
-        keysBefore = SurveyControl().keys;
-    } catch (const WindowsError&) {
-        // The removal meets the same failure and reports it.
-    }
+    const std::vector<std::wstring> keysBefore = PresentRegistrationKeys();
     ControlRemoval removal([&out](const std::wstring& file) { out.Line(kDeletedFile + file); });
     const RemovalOutcome outcome = removal.Run([] { return true; });
-    std::vector<std::wstring> keysAfter;
-    try {
-        keysAfter = SurveyControl().keys;
-    } catch (const WindowsError&) {
-        keysAfter = keysBefore;
-    }
+    const std::vector<std::wstring> keysAfter = PresentRegistrationKeys();
     for (const std::wstring& key : keysBefore) {
         if (std::find(keysAfter.begin(), keysAfter.end(), key) == keysAfter.end()) out.Line(kDeletedKey + key);
     }

@@ -44,21 +44,21 @@ std::wstring ModulePathKeyName() { return KeyName({Names::kClassesRoot, Names::k
 ControlSurvey SurveyControl() {
     ControlSurvey survey;
     survey.modulePath = ReadRegisteredModulePath();
-    survey.registeredModule = FirstPiece(FirstPiece(survey.modulePath, L','), L'\0');
+    survey.registeredModule = RegisteredModule(survey.modulePath);
     survey.registeredModuleIsControls = IsControlModulePath(survey.registeredModule);
-    std::vector<std::wstring> candidates;
-    if (!survey.modulePath.empty() && survey.registeredModuleIsControls) candidates.push_back(survey.registeredModule);
-    for (const std::wstring& folder : ControlFolders()) {
-        candidates.push_back(folder + Names::kModuleFileName);
-        candidates.push_back(folder + Names::kSetupFileName);
-    }
-    for (const std::wstring& file : candidates) {
+    for (const std::wstring& file : ControlFiles(survey.modulePath)) {
         if (!FindNormalFile(file).empty()) survey.files.push_back(file);
     }
-    for (const RegistryKey& key : RegistrationKeys()) {
-        if (Registry::KeyExists(key.root, key.path)) survey.keys.push_back(KeyName(key));
-    }
+    survey.keys = PresentRegistrationKeys();
     return survey;
+}
+
+std::vector<std::wstring> PresentRegistrationKeys() {
+    std::vector<std::wstring> present;
+    for (const RegistryKey& key : RegistrationKeys()) {
+        if (Registry::KeyExists(key.root, key.path)) present.push_back(KeyName(key));
+    }
+    return present;
 }
 
 struct ControlRemoval::State {
@@ -83,17 +83,9 @@ struct ControlRemoval::State {
         if (fileDeleter->DeleteFileIfPresent(path) && fileDeleted) fileDeleted(failure.subject);
     }
 
-    void DeleteControlFiles(const std::wstring& folder) {
-        DeleteFileIfPresent(folder + Names::kModuleFileName);
-        DeleteFileIfPresent(folder + Names::kSetupFileName);
-    }
-
     // One pass over everything the registration and the fixed folders name.
     void RemoveFilesAndKeys(const std::wstring& modulePath) {
-        // Any program of the user can write a class registration; only the control's own module is deleted.
-        const std::wstring registeredModule = FirstPiece(modulePath, L',');
-        if (IsControlModulePath(registeredModule)) DeleteFileIfPresent(registeredModule);
-        for (const std::wstring& folder : ControlFolders()) DeleteControlFiles(folder);
+        for (const std::wstring& file : ControlFiles(modulePath)) DeleteFileIfPresent(file);
         for (const RegistryKey& key : RegistrationKeys()) Registry::DeleteRegistryKey(key.root, key.path);
     }
 
@@ -102,7 +94,6 @@ struct ControlRemoval::State {
         if (!com) com.emplace();
         ThrowIfFailed(com->Result(), "CoInitializeEx");
         At(RemovalStep::MakingFileSystemObject, Names::kFileSystemProgId);
-        fileDeleter.reset();
         fileDeleter.emplace(CreateFileSystemObject());
         if (!confirm()) return RemovalOutcome::Cancelled;
 

@@ -65,10 +65,13 @@ std::wstring ModulePathKeyName();
 // What of the control is on the machine now, as the removal finds it, in the order it meets it.
 struct ControlSurvey {
     std::wstring modulePath;             // as ReadRegisteredModulePath reads it; "" when not registered
-    std::wstring registeredModule;       // the path the removal takes from it (before the first comma)
+    std::wstring registeredModule;       // the path the removal takes from it (RegisteredModule)
     bool registeredModuleIsControls = false;  // it names the control's module, so the removal deletes it
     std::vector<std::wstring> files;     // files the removal would delete (its searches find them)
     std::vector<std::wstring> keys;      // its registration keys that are there, "HKEY_...\path"
 };
 // Looks without changing anything. Throws WindowsError as the removal would fail.
 ControlSurvey SurveyControl();
+
+// The control's registration keys that are there now, as ControlSurvey lists them.
+std::vector<std::wstring> PresentRegistrationKeys();

@@ -39,3 +39,19 @@ bool IsControlModulePath(const std::wstring& path) {
     return ::CompareStringOrdinal(leaf.c_str(), static_cast<int>(leaf.size()), Names::kModuleLeafName, -1, TRUE) ==
            CSTR_EQUAL;
 }
+
+std::wstring RegisteredModule(const std::wstring& modulePath) {
+    return FirstPiece(FirstPiece(modulePath, L','), L'\0');
+}
+
+std::vector<std::wstring> ControlFiles(const std::wstring& modulePath) {
+    std::vector<std::wstring> files;
+    // Any program of the user can write a class registration; only the control's own module is deleted.
+    const std::wstring registeredModule = RegisteredModule(modulePath);
+    if (IsControlModulePath(registeredModule)) files.push_back(registeredModule);
+    for (const std::wstring& folder : ControlFolders()) {
+        files.push_back(folder + Names::kModuleFileName);
+        files.push_back(folder + Names::kSetupFileName);
+    }
+    return files;
+}

@@ -22,3 +22,11 @@ std::vector<std::wstring> ControlFolders();
 // True when a registered module path (judged up to its first NUL) is a fully qualified
 // local path whose last component is the control's module, without wildcards.
 bool IsControlModulePath(const std::wstring& path);
+
+// The module a registration's module path names: the text before its first comma (the bitmap's
+// number follows it), up to its first NUL.
+std::wstring RegisteredModule(const std::wstring& modulePath);
+
+// The files the removal deletes where it finds them, in its order: the registered module when it is
+// the control's, then the control's module and setup file in each of the folders.
+std::vector<std::wstring> ControlFiles(const std::wstring& modulePath);

@@ -5,6 +5,7 @@ set -euo pipefail
 
 packages=(
   cmake make python3 python3-pefile        # build, and the check of the built files
+  git                                      # the reproducibility check builds the tracked sources
   g++-mingw-w64-i686-posix                 # the 32-bit build: the release, and the tests that run it
   googletest                               # its sources, built with the cross compilers
   mmdebstrap bubblewrap                    # the Debian 13 root with Wine 10 that runs them (wine-root.sh)

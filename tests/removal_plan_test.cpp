@@ -114,6 +114,14 @@ TEST(RemovalPlan, DeletesARegisteredPathOnlyWhenItNamesTheControlModule) {
         SCOPED_TRACE(Show(path));
         EXPECT_FALSE(IsControlModulePath(path));
     }
+
+    // The files deleted: the registered module (before the bitmap's number, up to a NUL) first, when
+    // it is the control's; the folders' files either way.
+    const std::size_t folderFiles = 2 * ControlFolders().size();
+    EXPECT_EQ(ControlFiles(L"C:\\x\\Qelpad80.dll, 1").front(), L"C:\\x\\Qelpad80.dll");
+    EXPECT_EQ(ControlFiles(L"C:\\x\\Qelpad80.dll" + kNul + L", 1").front(), L"C:\\x\\Qelpad80.dll");
+    EXPECT_EQ(ControlFiles(L"C:\\x\\Qelpad80.dll, 1").size(), folderFiles + 1);
+    EXPECT_EQ(ControlFiles(L"C:\\keep\\important.dll, 1").size(), folderFiles);
 }
 
 // The search asked before every deletion, against real files in a folder of this test's own.
