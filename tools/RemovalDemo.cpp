@@ -25,15 +25,6 @@ namespace {
 using namespace Expected;
 using namespace Installation;
 
-std::vector<std::wstring> SampleFiles() {
-    std::vector<std::wstring> files = {ModuleIn(kRegisteredFolder)};
-    for (const std::wstring& folder : TypicalFolders()) {
-        files.push_back(ModuleIn(folder));
-        files.push_back(SetupIn(folder));
-    }
-    return files;
-}
-
 // One line in UTF-8, whatever the console's code page; line breaks in a message become spaces.
 void Say(std::wstring text) {
     for (wchar_t& c : text) {
@@ -71,7 +62,7 @@ bool ReportKey(const Key& key) {
 int Report() {
     bool installed = false;
     Say(L"  The control as a 32-bit browser installed it (32-bit view; the tool removes it):");
-    for (const std::wstring& file : SampleFiles()) installed |= ReportFile(file, PlaceBehindTheView(file));
+    for (const std::wstring& file : InstallationFiles()) installed |= ReportFile(file, PlaceBehindTheView(file));
     installed |= ReportKey({HKEY_CLASSES_ROOT, kClassKey});
     installed |= ReportKey({HKEY_LOCAL_MACHINE, kUnitKey});
 

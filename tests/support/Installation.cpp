@@ -119,13 +119,22 @@ std::vector<std::wstring> TypicalFolders() {
     return {kSystemFolder, kMakerFolder, ConflictFolder(1), ConflictFolder(50), ConflictFolder(100)};
 }
 
+std::vector<std::wstring> InstallationFiles(const std::vector<std::wstring>& folders,
+                                            const std::wstring& registeredModule) {
+    std::vector<std::wstring> files = {registeredModule};
+    for (const std::wstring& folder : folders) {
+        files.push_back(ModuleIn(folder));
+        files.push_back(SetupIn(folder));
+    }
+    return files;
+}
+
 std::vector<std::wstring> PlantInstallation(const std::vector<std::wstring>& folders,
                                             const std::wstring& registeredModule) {
     PlantControlKeys();
     SetModulePath(registeredModule + L", 1");
-    PlantFile(registeredModule);
-    std::vector<std::wstring> files = PlantControlFiles(folders);
-    files.insert(files.begin(), registeredModule);
+    const std::vector<std::wstring> files = InstallationFiles(folders, registeredModule);
+    for (const std::wstring& file : files) PlantFile(file);
     return files;
 }
 

@@ -58,9 +58,12 @@ std::vector<std::wstring> PlantControlFiles(const std::vector<std::wstring>& fol
 // The folders of a typical installation: system, maker, CONFLICT.1, a middle one, CONFLICT.100.
 std::vector<std::wstring> TypicalFolders();
 
-// An installation: the nineteen keys, the module registered as "<registeredModule>, 1" and planted
-// there, and the two files in each of `folders`. Returns the files in the order the removal meets
-// them, the registered module first.
+// The files of an installation, in the order the removal meets them: the registered module first,
+// then the two files in each of `folders`.
+std::vector<std::wstring> InstallationFiles(const std::vector<std::wstring>& folders = TypicalFolders(),
+                                            const std::wstring& registeredModule = Expected::ModuleIn(kRegisteredFolder));
+// An installation: the nineteen keys, the module registered as "<registeredModule>, 1", and the
+// files InstallationFiles lists, which it returns.
 std::vector<std::wstring> PlantInstallation(const std::vector<std::wstring>& folders = TypicalFolders(),
                                             const std::wstring& registeredModule = Expected::ModuleIn(kRegisteredFolder));
 
