@@ -42,6 +42,7 @@ const wchar_t* StepText(RemovalStep step) {
     case RemovalStep::MakingFileSystemObject: return kMakingFileSystemObject;
     case RemovalStep::ReadingRegistration: return kReadingRegistration;
     case RemovalStep::DeletingFile: return kDeletingFile;
+    case RemovalStep::LookingForFile: return kLookingForFile;
     case RemovalStep::RemovingRegistration: return kRemovingRegistration;
     }
     return L"";
@@ -70,10 +71,12 @@ ExitCode ReportFailure(const Output& out, const RemovalFailure& failure) {
 
 ExitCode Check(const Output& out) {
     ControlSurvey survey;
+    RemovalFailure at;
     try {
-        survey = SurveyControl();
+        survey = SurveyControl(at);
     } catch (const WindowsError& error) {
-        return ReportFailure(out, {RemovalStep::ReadingRegistration, ModulePathKeyName(), error.Result()});
+        at.result = error.Result();
+        return ReportFailure(out, at);
     }
     const bool registered = !survey.modulePath.empty();
     const std::wstring prefix = registered ? L"" : kLeftover;

@@ -47,6 +47,7 @@ inline constexpr wchar_t kStartingCom[] = L"starting COM";
 inline constexpr wchar_t kMakingFileSystemObject[] = L"creating the file-system object ";
 inline constexpr wchar_t kReadingRegistration[] = L"reading the registration ";
 inline constexpr wchar_t kDeletingFile[] = L"deleting file ";
+inline constexpr wchar_t kLookingForFile[] = L"looking for file ";
 inline constexpr wchar_t kRemovingRegistration[] = L"removing the registration ";
 
 // What to do about it.

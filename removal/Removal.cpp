@@ -41,12 +41,14 @@ std::wstring ReadRegisteredModulePath() {
 
 std::wstring ModulePathKeyName() { return KeyName({Names::kClassesRoot, Names::kModulePathKey}); }
 
-ControlSurvey SurveyControl() {
+ControlSurvey SurveyControl(RemovalFailure& at) {
     ControlSurvey survey;
+    at = {RemovalStep::ReadingRegistration, ModulePathKeyName()};
     survey.modulePath = ReadRegisteredModulePath();
     survey.registeredModule = RegisteredModule(survey.modulePath);
     survey.registeredModuleIsControls = IsControlModulePath(survey.registeredModule);
     for (const std::wstring& file : ControlFiles(survey.modulePath)) {
+        at = {RemovalStep::LookingForFile, file};
         if (!FindNormalFile(file).empty()) survey.files.push_back(file);
     }
     survey.keys = PresentRegistrationKeys();

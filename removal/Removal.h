@@ -22,6 +22,7 @@ enum class RemovalStep {
     MakingFileSystemObject,
     ReadingRegistration,
     DeletingFile,            // its search included
+    LookingForFile,          // a survey's search
     RemovingRegistration,    // the registration was still there after the last pass
 };
 struct RemovalFailure {
@@ -70,8 +71,9 @@ struct ControlSurvey {
     std::vector<std::wstring> files;     // files the removal would delete (its searches find them)
     std::vector<std::wstring> keys;      // its registration keys that are there, "HKEY_...\path"
 };
-// Looks without changing anything. Throws WindowsError as the removal would fail.
-ControlSurvey SurveyControl();
+// Looks without changing anything. Throws WindowsError as the removal would fail; `at` then says
+// where (its step and subject; the result is the caller's to fill in).
+ControlSurvey SurveyControl(RemovalFailure& at);
 
 // The control's registration keys that are there now, as ControlSurvey lists them.
 std::vector<std::wstring> PresentRegistrationKeys();

@@ -644,8 +644,9 @@ TEST_F(Removal, ConsoleListsLeftoversAndLeavesThem) {
 }
 
 // A read-only copy stops remove as it stops the window: the failure's exit code, a line naming the
-// file and the reason, the files before it deleted and every key still there.
-TEST_F(Removal, ConsoleReadOnlyCopyFailsNamingTheFile) {
+// file and the reason, the files before it deleted and every key still there. A registered module
+// that no search accepts (a '|' in its folder) stops check and remove at that file, named so.
+TEST_F(Removal, ConsoleFailureNamesTheFileItStoppedAt) {
     const std::vector<std::wstring> files = PlantInstallation();
     const std::wstring readOnly = ModuleIn(ConflictFolder(50));
     ASSERT_TRUE(::SetFileAttributesW(readOnly.c_str(), FILE_ATTRIBUTE_READONLY));
@@ -660,6 +661,17 @@ TEST_F(Removal, ConsoleReadOnlyCopyFailsNamingTheFile) {
     EXPECT_TRUE(remove.Starting(L"deleted key: ").empty());
     ExpectFiles(std::vector<std::wstring>(at, files.end()), true, "remove stopped at the read-only file");
     ExpectKeys(RegistrationKeys(), true, "files come before keys");
+
+    const std::wstring unsearchable = L"C:\\a|b\\Qelpad80.dll";
+    SetModulePath(unsearchable + L", 1");
+    for (const auto& [verb, step] : {std::pair{L"check", L"looking for file "}, std::pair{L"remove", L"deleting file "}}) {
+        SCOPED_TRACE(Show(verb));
+        const ConsoleResult run = RunConsole(verb);
+        EXPECT_EQ(run.exitCode, 5u);
+        EXPECT_EQ(run.Starting(L"failed: " + std::wstring(step) + unsearchable + L": error 0x8007007B").size(), 1u)
+            << "no line names the registered module and ERROR_INVALID_NAME";
+    }
+    ExpectKeys(RegistrationKeys(), true, "remove stopped at the registered module");
 }
 
 }  // namespace
