@@ -59,7 +59,7 @@ void ExpectLayoutAt(HWND main, int dpi) {
 // Every control has a font of the tool's own, 9 points high at `dpi`.
 void ExpectFontsAt(const InsideFacts& inside, int dpi) {
     ASSERT_EQ(inside.fonts.size(), std::size(kControlsInTabOrder))
-        << "fonts read inside the tool (icon " << inside.icon.cx << " wide: 0 when the probe found no window)";
+        << "fonts read inside the tool (icon " << inside.icon.cx << " wide: 0 when the probe had no window)";
     for (const auto& [id, facts] : inside.fonts) {
         SCOPED_TRACE(id);
         EXPECT_EQ(facts.height, -::MulDiv(9, dpi, 72));

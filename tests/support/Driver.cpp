@@ -234,13 +234,15 @@ InsideFacts ReadInside(const AppProcess& app, UINT moveToDpi) {
     InsideFacts facts;
     const std::wstring probe = ExeBesideThisProgram(L"inside_probe.dll");
     const std::wstring report = L"C:\\inside-probe-" + std::to_wstring(app.Pid()) + L".txt";
-    if (moveToDpi) {
-        const std::wstring request = L"C:\\inside-probe-" + std::to_wstring(app.Pid()) + L".dpi";
-        const std::string digits = std::to_string(moveToDpi);
+    {
+        // The window the test found, not one the probe would guess at, and the move asked for.
+        const std::wstring request = L"C:\\inside-probe-" + std::to_wstring(app.Pid()) + L".in";
+        const std::string numbers = std::to_string(reinterpret_cast<UINT_PTR>(app.MainWindow())) + " " +
+                                    std::to_string(moveToDpi);
         UniqueFile file(::CreateFileW(request.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
         DWORD written = 0;
-        if (!file || !::WriteFile(file.Get(), digits.data(), static_cast<DWORD>(digits.size()), &written, nullptr)) {
-            Fail("asking the probe for a move");
+        if (!file || !::WriteFile(file.Get(), numbers.data(), static_cast<DWORD>(numbers.size()), &written, nullptr)) {
+            Fail("writing the probe's request");
         }
     }
     const SIZE_T bytes = (probe.size() + 1) * sizeof(wchar_t);

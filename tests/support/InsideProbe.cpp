@@ -4,10 +4,11 @@
 // height; then one line a control: id, height, weight, charset, italic, underline,
 // strike-out, face. The file appears whole (written aside, then renamed).
 //
-// When C:\inside-probe-<pid>.dpi holds a DPI (in ASCII digits), the probe first moves the main
-// window to that DPI the way Windows does when the window is dragged onto a monitor of that
-// scale, and a line "moved", answered (1 or 0), left, top, right, bottom of the suggested
-// rectangle comes after the icon's. Messages that carry pointers can only be sent from inside.
+// C:\inside-probe-<pid>.in names the main window (its handle, as the test found it) and a DPI, in
+// ASCII digits. When the DPI is not 0, the probe first moves the main window to that DPI the way
+// Windows does when the window is dragged onto a monitor of that scale, and a line "moved",
+// answered (1 or 0), left, top, right, bottom of the suggested rectangle comes after the icon's.
+// Messages that carry pointers can only be sent from inside.
 
 #include <windows.h>
 
@@ -18,18 +19,27 @@ namespace {
 constexpr UINT kDpiChanged = 0x02E0;       // WM_DPICHANGED
 constexpr UINT kGetDpiScaledSize = 0x02E4;  // WM_GETDPISCALEDSIZE
 
-// The DPI asked for, or 0.
-UINT RequestedDpi() {
-    const std::wstring path = L"C:\\inside-probe-" + std::to_wstring(::GetCurrentProcessId()) + L".dpi";
+struct Request {
+    HWND main = nullptr;
+    UINT dpi = 0;  // 0: no move
+};
+
+// The test's request: two numbers in ASCII digits, separated by a space.
+Request ReadRequest() {
+    const std::wstring path = L"C:\\inside-probe-" + std::to_wstring(::GetCurrentProcessId()) + L".in";
     HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return 0;
-    char digits[16] = {};
+    if (file == INVALID_HANDLE_VALUE) return {};
+    char text[48] = {};
     DWORD read = 0;
-    ::ReadFile(file, digits, sizeof(digits) - 1, &read, nullptr);
+    ::ReadFile(file, text, sizeof(text) - 1, &read, nullptr);
     ::CloseHandle(file);
-    UINT dpi = 0;
-    for (DWORD i = 0; i < read && digits[i] >= '0' && digits[i] <= '9'; ++i) dpi = dpi * 10 + (digits[i] - '0');
-    return dpi;
+    UINT_PTR numbers[2] = {};
+    const char* c = text;
+    for (UINT_PTR& number : numbers) {
+        for (; *c >= '0' && *c <= '9'; ++c) number = number * 10 + static_cast<UINT_PTR>(*c - '0');
+        if (*c == ' ') ++c;
+    }
+    return {reinterpret_cast<HWND>(numbers[0]), static_cast<UINT>(numbers[1])};
 }
 
 // As Windows does on a move to a monitor of `dpi`: asks the window its size there, suggests a
@@ -57,32 +67,9 @@ std::wstring MoveToDpi(HWND main, UINT dpi) {
            std::to_wstring(suggested.bottom) + L"\n";
 }
 
-HWND MainWindowOfThisProcess() {
-    HWND found = nullptr;
-    ::EnumWindows(
-        [](HWND hwnd, LPARAM lParam) CALLBACK -> BOOL {
-            DWORD pid = 0;
-            ::GetWindowThreadProcessId(hwnd, &pid);
-            wchar_t name[16] = {};
-            ::GetClassNameW(hwnd, name, 16);
-            if (pid == ::GetCurrentProcessId() && ::IsWindowVisible(hwnd) && lstrcmpW(name, L"#32770") != 0) {
-                *reinterpret_cast<HWND*>(lParam) = hwnd;
-                return FALSE;
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&found));
-    return found;
-}
-
 DWORD WINAPI Probe(void*) {
-    // An emulated machine under load can keep the probe from seeing the window at once: keep looking for
-    // ten seconds before reporting a window of nothing.
-    HWND main = MainWindowOfThisProcess();
-    for (int tries = 0; !main && tries < 50; ++tries) {
-        ::Sleep(200);
-        main = MainWindowOfThisProcess();
-    }
+    const Request request = ReadRequest();
+    const HWND main = ::IsWindow(request.main) ? request.main : nullptr;
     std::wstring report = L"icon\t0\t0\n";
     ICONINFO icon{};
     if (main && ::GetIconInfo(reinterpret_cast<HICON>(::SendMessageW(main, WM_GETICON, ICON_BIG, 0)), &icon)) {
@@ -92,7 +79,7 @@ DWORD WINAPI Probe(void*) {
         ::DeleteObject(icon.hbmColor);
         ::DeleteObject(icon.hbmMask);
     }
-    if (const UINT dpi = main ? RequestedDpi() : 0) report += MoveToDpi(main, dpi);
+    if (main && request.dpi) report += MoveToDpi(main, request.dpi);
     for (HWND child = main ? ::GetWindow(main, GW_CHILD) : nullptr; child; child = ::GetWindow(child, GW_HWNDNEXT)) {
         LOGFONTW font{};
         auto handle = reinterpret_cast<HFONT>(::SendMessageW(child, WM_GETFONT, 0, 0));
