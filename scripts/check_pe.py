@@ -3,7 +3,11 @@
 will see: machine, subsystem, imports, hardening, version block, icon, manifest and, in a signed exe, the
 table that holds its Authenticode signature.
 
-    /usr/bin/python3 scripts/check_pe.py i386=build/win32/Qelpad80Remover.exe [i386=PATH ...]
+    /usr/bin/python3 scripts/check_pe.py --expected-version VERSION i386=build/win32/Qelpad80Remover.exe [i386=...]
+
+VERSION is the version the build was given, project(VERSION) of CMakeLists.txt as CMAKE_PROJECT_VERSION of the
+build's CMake cache holds it (1.0.0.3). The version block must hold its four numbers and show it as text with the
+minor number in two digits and the last in four (1.00.0003); the manifest's own identity must name it.
 
 What is expected depends on the exe, chosen by its file name: Qelpad80Remover.exe is the window program
 (GUI subsystem, icon, Common Controls, per-monitor DPI, run as administrator); Qelpad80RemoverCli.exe, or
@@ -14,6 +18,7 @@ Prints every fault found and exits 1 if there is one. The version block is read 
 parse; where pefile keeps less than the file holds (the first Var only, one value per key), the offsets
 it records show whether anything lies beyond what it read.
 """
+import re
 import struct
 import sys
 import xml.etree.ElementTree as ElementTree
@@ -42,6 +47,7 @@ ICON_IMAGE_SIZE = 2216
 class Profile:
     """What one of the exes must be."""
     internal_name: str  # InternalName of the version block; OriginalFilename adds .exe
+    identity: str  # the name of the manifest's own assemblyIdentity
     subsystem: int
     subsystem_text: str
     icon: bool  # icon group 1 with image 30001, or no icon resources at all
@@ -49,21 +55,53 @@ class Profile:
     dpi: bool  # the manifest declares per-monitor DPI awareness, or has no DPI settings
     execution_level: str
 
-    def version_strings(self):
+    def version_strings(self, version):
         return [
             ("CompanyName", "Tavrex"),
             ("ProductName", "删除控件"),
-            ("FileVersion", "1.00.0003"),
-            ("ProductVersion", "1.00.0003"),
+            ("FileVersion", version.text),
+            ("ProductVersion", version.text),
             ("InternalName", self.internal_name),
             ("OriginalFilename", self.internal_name + ".exe"),
         ]
 
 
-WINDOW = Profile("Qelpad80Remover", 2, "Windows GUI", icon=True, common_controls=True, dpi=True,
-                 execution_level="requireAdministrator")
-CONSOLE = Profile("Qelpad80RemoverCli", 3, "Windows console", icon=False, common_controls=False, dpi=False,
-                  execution_level="asInvoker")
+WINDOW = Profile("Qelpad80Remover", "Tavrex.QelpadRemover", 2, "Windows GUI", icon=True, common_controls=True,
+                 dpi=True, execution_level="requireAdministrator")
+CONSOLE = Profile("Qelpad80RemoverCli", "Tavrex.QelpadRemover.Console", 3, "Windows console", icon=False,
+                  common_controls=False, dpi=False, execution_level="asInvoker")
+
+
+@dataclass(frozen=True)
+class Version:
+    """The version the exes must carry, from its dotted form: 1.0.0.3."""
+    numbers: tuple
+
+    @staticmethod
+    def parse(dotted):
+        """None unless four numbers of 16 bits without leading zeros, the minor below 100, the third 0 and the
+        last below 10000: the text the version block shows has two digits for the minor number, four for the last
+        and none for the third."""
+        if not re.fullmatch(r"(0|[1-9][0-9]*)(\.(0|[1-9][0-9]*)){3}", dotted):
+            return None
+        numbers = tuple(int(part) for part in dotted.split("."))
+        major, minor, third, last = numbers
+        return Version(numbers) if major <= 0xFFFF and minor <= 99 and third == 0 and last <= 9999 else None
+
+    @property
+    def dotted(self):
+        return ".".join(map(str, self.numbers))
+
+    @property
+    def text(self):
+        major, minor, _, last = self.numbers
+        return f"{major}.{minor:02d}.{last:04d}"
+
+    @property
+    def fixed(self):
+        """The two 32-bit halves of FILEVERSION and PRODUCTVERSION."""
+        major, minor, third, last = self.numbers
+        return (major << 16 | minor, third << 16 | last)
 
 
 def profile_for(path):
@@ -237,7 +275,7 @@ def version_warnings(pe):
             if any(word in warning for word in ("version", "VS_", "FileInfo", "StringTable", "Var"))]
 
 
-def check_version(pe, data, profile, faults):
+def check_version(pe, data, profile, version, faults):
     versions = resource_entries(pe, RT_VERSION)
     if not faults.check(list(versions) == [1] and len(versions[1]) == 1,
                         f"expected one version resource, ID 1, one language: {sorted(map(str, versions))}"):
@@ -252,10 +290,11 @@ def check_version(pe, data, profile, faults):
     root, fixed, blocks = roots[0], fixed_parts[0], block_lists[0]
     if faults.check(root.ValueLength == fixed.sizeof(), f"fixed part is {root.ValueLength} bytes, expected 52"):
         faults.check(fixed.Signature == 0xFEEF04BD, f"fixed part signature 0x{fixed.Signature:08x}")
-        faults.check((fixed.FileVersionMS, fixed.FileVersionLS) == (0x00010000, 0x00000003),
-                     f"file version 0x{fixed.FileVersionMS:08x} 0x{fixed.FileVersionLS:08x}")
-        faults.check((fixed.ProductVersionMS, fixed.ProductVersionLS) == (0x00010000, 0x00000003),
-                     f"product version 0x{fixed.ProductVersionMS:08x} 0x{fixed.ProductVersionLS:08x}")
+        faults.check((fixed.FileVersionMS, fixed.FileVersionLS) == version.fixed,
+                     f"file version 0x{fixed.FileVersionMS:08x} 0x{fixed.FileVersionLS:08x}, expected {version.dotted}")
+        faults.check((fixed.ProductVersionMS, fixed.ProductVersionLS) == version.fixed,
+                     f"product version 0x{fixed.ProductVersionMS:08x} 0x{fixed.ProductVersionLS:08x}, "
+                     f"expected {version.dotted}")
         faults.check(fixed.FileFlags == 0, f"file flags 0x{fixed.FileFlags:x}, expected none")
         faults.check(fixed.FileOS == 4, f"file OS 0x{fixed.FileOS:x}, expected 4 (32-bit Windows)")
         faults.check(fixed.FileType == 1, f"file type {fixed.FileType}, expected 1 (application)")
@@ -266,7 +305,7 @@ def check_version(pe, data, profile, faults):
                         f"blocks in the order {order}, expected VarFileInfo before StringFileInfo"):
         return
     check_translation(blocks[0], faults)
-    check_string_table(blocks[1], data, profile, faults)
+    check_string_table(blocks[1], data, profile, version, faults)
 
 
 def check_translation(var_file_info, faults):
@@ -282,7 +321,7 @@ def check_translation(var_file_info, faults):
                  f"translation list of {translation.ValueLength} bytes ending in {pairs}, expected 0x0804 / 1200 only")
 
 
-def check_string_table(string_file_info, data, profile, faults):
+def check_string_table(string_file_info, data, profile, version, faults):
     tables = getattr(string_file_info, "StringTable", [])
     ids = [table.LangID.decode("utf-8", "replace") for table in tables]
     if not faults.check(ids == ["080404B0"], f"string tables {ids}, expected one, 080404B0"):
@@ -306,7 +345,8 @@ def check_string_table(string_file_info, data, profile, faults):
         found.append((name, text))
     faults.check(position == align4(table.get_file_offset() + table.Length),
                  f"the strings pefile read end at {position}, the table at {table.get_file_offset() + table.Length}")
-    faults.check(found == profile.version_strings(), f"string table {found}, expected {profile.version_strings()}")
+    expected = profile.version_strings(version)
+    faults.check(found == expected, f"string table {found}, expected {expected}")
 
 
 def check_icon(pe, profile, faults):
@@ -367,7 +407,7 @@ def check_dpi(root, faults):
     faults.check(len(settings) == 1, "DPI settings not inside one asm.v3 application/windowsSettings")
 
 
-def check_manifest(pe, profile, faults):
+def check_manifest(pe, profile, version, faults):
     manifests = resource_entries(pe, RT_MANIFEST)
     if not faults.check(list(manifests) == [1] and len(manifests[1]) == 1,
                         f"manifests {sorted(map(str, manifests))}, expected one, ID 1"):
@@ -377,6 +417,9 @@ def check_manifest(pe, profile, faults):
     except ElementTree.ParseError as error:
         faults.append(f"manifest is not well-formed XML: {error}")
         return
+    own = [identity.attrib for identity in root.findall(f"{{{NS_ASM_V1}}}assemblyIdentity")]
+    faults.check(len(own) == 1 and own[0].get("name") == profile.identity and own[0].get("version") == version.dotted,
+                 f"manifest identity {own}, expected {profile.identity} version {version.dotted}")
     controls = [identity for identity in root.iter(f"{{{NS_ASM_V1}}}assemblyIdentity")
                 if identity.get("name") == "Microsoft.Windows.Common-Controls"]
     if profile.common_controls:
@@ -402,7 +445,7 @@ def check_manifest(pe, profile, faults):
         faults.check(not dpi, f"{dpi} in the console program's manifest: it has no window of its own to scale")
 
 
-def check_exe(arch, path):
+def check_exe(arch, path, version):
     faults = Faults()
     if not path.is_file():
         faults.append(f"{path} is missing: build the win32 preset first")
@@ -414,20 +457,28 @@ def check_exe(arch, path):
     pe.parse_data_directories(directories=[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_RESOURCE"]])
     for check in (lambda: check_header(pe, arch, profile, faults), lambda: check_imports(pe, faults),
                   lambda: check_hardening(pe, arch, faults), lambda: check_time_stamps(pe, faults),
-                  lambda: check_certificate_table(pe, data, faults), lambda: check_version(pe, data, profile, faults),
-                  lambda: check_icon(pe, profile, faults), lambda: check_manifest(pe, profile, faults)):
+                  lambda: check_certificate_table(pe, data, faults),
+                  lambda: check_version(pe, data, profile, version, faults), lambda: check_icon(pe, profile, faults),
+                  lambda: check_manifest(pe, profile, version, faults)):
         check()
     return faults
 
 
 def main(arguments):
-    if not arguments or not all("=" in argument and argument.split("=", 1)[0] in MACHINES for argument in arguments):
+    given = arguments[1] if arguments[:1] == ["--expected-version"] and len(arguments) > 1 else None
+    exes = arguments[2:]
+    if not given or not exes or not all("=" in exe and exe.split("=", 1)[0] in MACHINES for exe in exes):
         print(__doc__, file=sys.stderr)
         return 2
+    version = Version.parse(given)
+    if not version:
+        print(f"--expected-version {given}: expected four numbers without leading zeros, the minor below 100, the "
+              "third 0 and the last below 10000 (1.0.0.3)", file=sys.stderr)
+        return 2
     failed = False
-    for argument in arguments:
+    for argument in exes:
         arch, path = argument.split("=", 1)
-        faults = check_exe(arch, Path(path))
+        faults = check_exe(arch, Path(path), version)
         for fault in faults:
             print(f"FAIL {arch} {path}: {fault}")
         if not faults:

@@ -117,7 +117,10 @@ fi
 for exe in "${kExes[@]}"; do
   cp "$built/$exe" "$unsigned/$exe" || fail "$built/$exe is missing; nothing was written to $output"
 done
-/usr/bin/python3 scripts/check_pe.py "${kExes[@]/#/i386=$unsigned/}" ||
+# The version the build was given (project(VERSION)), which the exes must carry.
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:[A-Z]*=//p' "$built/CMakeCache.txt" 2>/dev/null) && [ -n "$version" ] ||
+  fail "$built/CMakeCache.txt gives no CMAKE_PROJECT_VERSION; nothing was written to $output"
+/usr/bin/python3 scripts/check_pe.py --expected-version "$version" "${kExes[@]/#/i386=$unsigned/}" ||
   fail "the PE check failed; nothing was written to $output"
 
 sign() {  # UNSIGNED SIGNED
@@ -164,7 +167,7 @@ if [ -n "$signing" ]; then
     { grep -m1 'Subject:' "$scratch/verify.log"; grep -E 'description:|Timestamp|verification:' "$scratch/verify.log"; } |
       sed "s/^[[:space:]]*/release: $exe: signature: /"
   done
-  /usr/bin/python3 scripts/check_pe.py "${kExes[@]/#/i386=$published/}" ||
+  /usr/bin/python3 scripts/check_pe.py --expected-version "$version" "${kExes[@]/#/i386=$published/}" ||
     fail "the PE check of the signed exes failed; nothing was written to $output"
 fi
 

@@ -19,6 +19,7 @@ release=$(dirname "$window_tests")/signed-release
 exe=Qelpad80Remover.exe
 console=Qelpad80RemoverCli.exe
 built=$(dirname "$unsigned")
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:[A-Z]*=//p' "$built/CMakeCache.txt")
 work=$(mktemp -d "${TMPDIR:-/tmp}/qelpad-signing.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
@@ -110,8 +111,8 @@ struct.pack_into("<I", data, offset, len(data) - offset)
 open(sys.argv[2], "wb").write(data)
 EOF
 check "the PE check accepts the signed exe, and refuses it with bytes hidden after the signature" \
-  eval '/usr/bin/python3 "$root/scripts/check_pe.py" "i386=$release/$exe" &&
-        ! /usr/bin/python3 "$root/scripts/check_pe.py" "i386=$work/stuffed.exe"'
+  eval '/usr/bin/python3 "$root/scripts/check_pe.py" --expected-version "$version" "i386=$release/$exe" &&
+        ! /usr/bin/python3 "$root/scripts/check_pe.py" --expected-version "$version" "i386=$work/stuffed.exe"'
 
 check "the signed exe starts and shows its window under the test Wine" \
   eval 'QELPAD_APP_EXE="signed-release\\$exe" "${emulator[@]}" "$window_tests" \
