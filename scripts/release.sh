@@ -1,8 +1,14 @@
 #!/usr/bin/env bash
 # The release: the tool and its console companion, built from scratch by the release preset in a folder
-# of its own and checked, signed with Authenticode when a key is given, and put with their SHA256SUMS into
-# build/release/ (or the folder given).
-#   scripts/release.sh [KEY OPTIONS] [OUTPUT_FOLDER]
+# of its own and checked, signed with Authenticode when a key is given, and put with their SHA256SUMS and
+# BUILDINFO (the commit, the version and the tools it was built with) into build/release/ (or the folder
+# given).
+#   scripts/release.sh [--allow-changes] [KEY OPTIONS] [OUTPUT_FOLDER]
+#
+# A release is built from a commit: a tree with changes that are not committed (modified or staged files,
+# or new files that git does not ignore) is refused, and nothing is written.
+#   --allow-changes        build such a tree all the same; the script says so, and BUILDINFO names the
+#                          commit "with changes" and lists them
 #
 # The key (without one the exe is published unsigned, and the script says so):
 #   --pkcs12 FILE          a PKCS#12 file holding the code-signing key and its certificate chain; or
@@ -21,10 +27,11 @@
 #
 # After signing it verifies each signature and checks that each exe with its signature removed is the
 # reproducible build byte for byte; if anything fails it writes nothing to the output folder.
-# The build is reproducible (tests/release/reproducible.sh), so anyone can rebuild the commit and compare.
+# The build is reproducible (tests/release/reproducible.sh): the commit built with the tools BUILDINFO names
+# gives the same bytes, so anyone can rebuild it and compare.
 #
 # For tests only: QELPAD_RELEASE_BUILT=FOLDER (e.g. build/win32) takes the two exes there as the build
-# instead of building the release preset.
+# instead of building the release preset; BUILDINFO then says that they were not built by the release.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 
@@ -34,11 +41,14 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 readonly kDescription="Qelpad80Remover"
 readonly kSite="https://www.tavrex.com"
 readonly kExes=(Qelpad80Remover.exe Qelpad80RemoverCli.exe)
+readonly kReleaseFiles=("${kExes[@]}" SHA256SUMS BUILDINFO)
+# The packages of the toolchain (install-deps.sh): GCC names itself only as 12-posix, the package exactly.
+readonly kToolchainPackages=(g++-mingw-w64-i686-posix mingw-w64-i686-dev binutils-mingw-w64-i686 cmake)
 
 fail() { echo "release: $*" >&2; exit 1; }
 usage() { sed -n '2,/^set -euo/{/^set -euo/d;s/^# \{0,1\}//;p}' "$0" >&2; exit 2; }
 
-pkcs12= pkcs11_module= pkcs11_key= pkcs11_cert= certs= password_file= ca= output=
+pkcs12= pkcs11_module= pkcs11_key= pkcs11_cert= certs= password_file= ca= output= allow_changes=
 timestamps=()
 while [ $# -gt 0 ]; do
   case $1 in
@@ -55,6 +65,7 @@ while [ $# -gt 0 ]; do
         --ca) ca=$2 ;;
       esac
       shift 2 ;;
+    --allow-changes) allow_changes=yes; shift ;;
     --pass | --password | -pass)
       fail "a password is never given on the command line: use --password-file FILE or QELPAD_SIGN_PASSWORD" ;;
     -h | --help) usage ;;
@@ -101,6 +112,22 @@ if [ -n "$signing" ]; then
 fi
 
 "$root/scripts/install-deps.sh"
+
+# What is released: a commit, and with --allow-changes the changes to it that are not committed.
+[ "$(git -C "$root" rev-parse --show-toplevel 2>/dev/null)" = "$(cd "$root" && pwd -P)" ] &&
+  commit=$(git -C "$root" rev-parse --verify HEAD) ||
+  fail "$root is not a git checkout with a commit: a release names its commit; nothing was written to $output"
+changes=$(git -C "$root" --no-optional-locks status --porcelain) ||
+  fail "git cannot tell the changes of $root; nothing was written to $output"
+if [ -n "$changes" ] && [ -z "$allow_changes" ]; then
+  { echo "release: the tree has changes that are not committed:"; sed 's/^/release:   /' <<<"$changes"; } >&2
+  fail "a release names the commit it was built from: commit them, or give --allow-changes;" \
+    "nothing was written to $output"
+elif [ -n "$changes" ]; then
+  echo "release: --allow-changes: building $commit WITH changes that are not committed:"
+  sed 's/^/release:   /' <<<"$changes"
+fi
+
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/qelpad-release.XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
 mkdir "$scratch/unsigned" "$scratch/signed"
@@ -171,11 +198,40 @@ if [ -n "$signing" ]; then
     fail "the PE check of the signed exes failed; nothing was written to $output"
 fi
 
-# Only now is anything written: the exes and their sums, each replaced in one step.
+# What the exes were built from and with: the same commit built with the same tools gives the same bytes.
+first_line() { "$@" | sed -n 1p; }
+compiler=$(first_line i686-w64-mingw32-g++-posix --version) && binutils=$(first_line i686-w64-mingw32-ld --version) &&
+  cmake=$(first_line cmake --version) &&
+  packages=$(dpkg-query -W -f='${Package} ${Version}, ' "${kToolchainPackages[@]}" | sed 's/, $//') ||
+  fail "the versions of the tools could not be read; nothing was written to $output"
+build_info() {
+  echo "version: $version"
+  if [ -z "$changes" ]; then
+    echo "commit: $commit"
+    echo "changes: none"
+  else
+    echo "commit: $commit with changes"
+    echo "changes: not committed, released with --allow-changes:"
+    sed 's/^/  /' <<<"$changes"
+  fi
+  if [ -n "${QELPAD_RELEASE_BUILT:-}" ]; then
+    echo "built: not by this release: the exes were taken as they were from $built (QELPAD_RELEASE_BUILT," \
+      "for tests), so the commit and the tools named here need not be theirs"
+  else
+    echo "built: by scripts/release.sh from that tree, with the release preset in a new folder"
+  fi
+  echo "compiler: $compiler"
+  echo "binutils: $binutils"
+  echo "cmake: $cmake"
+  echo "packages: $packages"
+}
+
+# Only now is anything written: the exes, their sums and BUILDINFO, each replaced in one step.
 (cd "$published" && sha256sum "${kExes[@]}" >SHA256SUMS)
+build_info >"$published/BUILDINFO"
 mkdir -p "$output"
-for file in "${kExes[@]}" SHA256SUMS; do cp "$published/$file" "$output/.$file.new"; done
-for file in "${kExes[@]}" SHA256SUMS; do mv -f "$output/.$file.new" "$output/$file"; done
+for file in "${kReleaseFiles[@]}"; do cp "$published/$file" "$output/.$file.new"; done
+for file in "${kReleaseFiles[@]}"; do mv -f "$output/.$file.new" "$output/$file"; done
 for exe in "${kExes[@]}"; do
   if [ -n "$signing" ]; then
     echo "release: $output/$exe ($(stat -c %s "$output/$exe") bytes), signed; without its signature it is the"
@@ -185,4 +241,6 @@ for exe in "${kExes[@]}"; do
   fi
 done
 [ -n "$signing" ] || echo "release: give a key to sign them (scripts/release.sh --help)."
+[ -z "$changes" ] || echo "release: built WITH changes that are not committed (--allow-changes): see BUILDINFO."
+sed 's/^/release: BUILDINFO: /' "$output/BUILDINFO"
 cat "$output/SHA256SUMS"

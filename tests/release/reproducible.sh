@@ -3,6 +3,9 @@
 # folders of different names and one after the other, and compares the exes byte for byte; when given the
 # folder of the exes the tests run, they must be the same bytes too. Exits non-zero when they differ or
 # when any names a folder it was built in.
+# Then the first copy becomes a git repository of its own and scripts/release.sh there releases its build:
+# BUILDINFO names the commit, the version and the tools; a tree with changes is refused and nothing written,
+# and with --allow-changes the release goes on and says so.
 #   tests/release/reproducible.sh [TESTED_BUILD_FOLDER]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -52,4 +55,54 @@ for exe in "${exes[@]}"; do
     fi
   done
 done
+
+# The release of a commit. The real checkout may hold work that is not committed, so the first copy is
+# committed into a repository of its own, with a file git ignores beside it (that is not a change).
+check() {  # DESCRIPTION COMMAND...: passes when the command succeeds
+  local description=$1
+  shift
+  if "$@" >"$work/check.log" 2>&1; then
+    echo "reproducible: ok   $description"
+  else
+    echo "reproducible: FAIL $description"
+    sed 's/^/       /' "$work/check.log" | tail -n 40
+    failed=1
+  fi
+}
+release() {  # ARGUMENTS...: the copy's scripts/release.sh on its first build, into $work/releases/out
+  local status=0
+  QELPAD_RELEASE_BUILT=$work/first/win32 "$first/scripts/release.sh" "$@" "$work/releases/out" \
+    >"$work/release.log" 2>&1 || status=$?
+  cat "$work/release.log"
+  return "$status"
+}
+says() { grep -q -x -F -- "$1" "$2" || { echo "expected the line: $1 (in $2)"; return 1; }; }
+releases_state() { (cd "$work/releases" && ls -laR --time-style=+%s.%N && sha256sum out/*) 2>&1 || true; }
+(cd "$first" && git init -q && git add -A &&
+  GIT_AUTHOR_DATE=2020-01-01T00:00:00Z GIT_COMMITTER_DATE=2020-01-01T00:00:00Z \
+    git -c user.name=Test -c user.email=test@example.invalid commit -q -m "The sources under test") >/dev/null
+commit=$(git -C "$first" rev-parse HEAD)
+mkdir -p "$first/build" "$work/releases" && echo ignored >"$first/build/stray"
+version=$(sed -n 's/^project(QelpadRemover VERSION \([0-9.]*\) .*/\1/p' "$first/CMakeLists.txt")
+check "the release of a commit is its build; BUILDINFO names the commit, the version and the three tools" \
+  eval 'release && cmp "$work/releases/out/${exes[0]}" "$work/first/win32/${exes[0]}" &&
+        cmp "$work/releases/out/${exes[1]}" "$work/first/win32/${exes[1]}" &&
+        info=$work/releases/out/BUILDINFO && says "commit: $commit" "$info" && says "changes: none" "$info" &&
+        says "version: $version" "$info" && [ -n "$version" ] &&
+        says "compiler: $(i686-w64-mingw32-g++-posix --version | sed -n 1p)" "$info" &&
+        says "binutils: $(i686-w64-mingw32-ld --version | sed -n 1p)" "$info" &&
+        says "cmake: $(cmake --version | sed -n 1p)" "$info" && grep -q "^built: not by this release" "$info"'
+before=$(releases_state)
+unchanged() { [ "$(releases_state)" = "$before" ] || { echo "the releases folder changed:"; releases_state; return 1; }; }
+echo "not committed" >"$first/notes.txt"
+check "a new file that git does not ignore stops the release, which writes nothing" \
+  eval '! release && grep -q -F "?? notes.txt" "$work/release.log" && unchanged'
+rm "$first/notes.txt" && echo "# changed" >>"$first/CMakeLists.txt" && git -C "$first" add CMakeLists.txt
+check "a staged change stops the release, which writes nothing" \
+  eval '! release && grep -q -F "M  CMakeLists.txt" "$work/release.log" && unchanged'
+echo "not committed" >"$first/notes.txt"
+check "with --allow-changes it goes on, says so, and BUILDINFO names the commit with changes and lists them" \
+  eval 'release --allow-changes && grep -q "WITH changes" "$work/release.log" &&
+        info=$work/releases/out/BUILDINFO && says "commit: $commit with changes" "$info" &&
+        says "  M  CMakeLists.txt" "$info" && says "  ?? notes.txt" "$info"'
 exit "$failed"
