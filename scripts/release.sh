@@ -2,7 +2,7 @@
 # The release: the tool and its console companion, built from scratch by the release preset in a folder
 # of its own and checked, signed with Authenticode when a key is given, and put with their SHA256SUMS and
 # BUILDINFO (the commit, the version and the tools it was built with) into build/release/ (or the folder
-# given).
+# given), which is replaced whole in one step.
 #   scripts/release.sh [--allow-changes] [KEY OPTIONS] [OUTPUT_FOLDER]
 #
 # A release is built from a commit: a tree with changes that are not committed (modified or staged files,
@@ -111,6 +111,14 @@ if [ -n "$signing" ]; then
   need_file --ca "$ca"
 fi
 
+# The release folder is replaced whole, so it may hold nothing but a previous release.
+if [ -e "$output" ]; then
+  [ -d "$output" ] || fail "$output is not a folder; nothing was written to it"
+  foreign=$(shopt -s nullglob dotglob; cd "$output" && for entry in *; do
+    [ -f "$entry" ] && [[ " ${kReleaseFiles[*]} " == *" $entry "* ]] || printf ' %s' "$entry"; done)
+  [ -z "$foreign" ] || fail "$output holds more than a release (${foreign# }): give a new folder; nothing was written"
+fi
+
 "$root/scripts/install-deps.sh"
 
 # What is released: a commit, and with --allow-changes the changes to it that are not committed.
@@ -129,7 +137,18 @@ elif [ -n "$changes" ]; then
 fi
 
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/qelpad-release.XXXXXX")
-trap 'rm -rf "$scratch"' EXIT
+staging= aside=
+cleanup() {
+  rm -rf "$scratch"
+  # The new release did not take its place: it goes, and the previous one stays or comes back.
+  if [ -n "$staging" ]; then
+    rm -rf "$staging"
+    if [ -n "$aside" ] && [ -e "$output" ]; then rmdir "$aside"
+    elif [ -n "$aside" ]; then mv -T "$aside" "$output"
+    fi
+  fi
+}
+trap cleanup EXIT
 mkdir "$scratch/unsigned" "$scratch/signed"
 unsigned=$scratch/unsigned
 
@@ -226,12 +245,22 @@ build_info() {
   echo "packages: $packages"
 }
 
-# Only now is anything written: the exes, their sums and BUILDINFO, each replaced in one step.
+# Only now is anything written. The release folder is replaced whole, in one rename, so that it is always
+# the previous release or the new one, never a part: the new one is written beside it, the previous one is
+# moved aside, the new one takes its name, and only then is the previous one deleted.
 (cd "$published" && sha256sum "${kExes[@]}" >SHA256SUMS)
 build_info >"$published/BUILDINFO"
-mkdir -p "$output"
-for file in "${kReleaseFiles[@]}"; do cp "$published/$file" "$output/.$file.new"; done
-for file in "${kReleaseFiles[@]}"; do mv -f "$output/.$file.new" "$output/$file"; done
+mkdir -p "$(dirname "$output")"
+staging=$(mktemp -d "$(dirname "$output")/.$(basename "$output").new.XXXXXX")
+chmod "$(umask -S)" "$staging"
+for file in "${kReleaseFiles[@]}"; do cp "$published/$file" "$staging/$file"; done
+if [ -e "$output" ]; then
+  aside=$(mktemp -d "$(dirname "$output")/.$(basename "$output").old.XXXXXX")
+  mv -T "$output" "$aside"
+fi
+mv -T "$staging" "$output"
+staging=
+rm -rf "$aside"
 for exe in "${kExes[@]}"; do
   if [ -n "$signing" ]; then
     echo "release: $output/$exe ($(stat -c %s "$output/$exe") bytes), signed; without its signature it is the"

@@ -104,5 +104,6 @@ echo "not committed" >"$first/notes.txt"
 check "with --allow-changes it goes on, says so, and BUILDINFO names the commit with changes and lists them" \
   eval 'release --allow-changes && grep -q "WITH changes" "$work/release.log" &&
         info=$work/releases/out/BUILDINFO && says "commit: $commit with changes" "$info" &&
-        says "  M  CMakeLists.txt" "$info" && says "  ?? notes.txt" "$info"'
+        says "  M  CMakeLists.txt" "$info" && says "  ?? notes.txt" "$info" &&
+        [ "$(ls -A "$work/releases")" = out ]'
 exit "$failed"
