@@ -49,7 +49,7 @@ rm -rf "$shots" && mkdir -p "$shots"
 status=0
 # A fresh copy of the prepared prefix, in which the inside part below seeds, runs and reports; in the
 # Chinese locale the tool is made for, so that the message boxes' buttons read 确定 and 取消.
-QELPAD_LOCALE=zh_CN.UTF-8 QELPAD_WINE_TEMPLATE=$build/wine-template scripts/wine-run.sh "${display[@]}" --bind "$shots" -- \
+QELPAD_LOCALE=zh_CN.UTF-8 scripts/wine-run.sh "${display[@]}" --bind "$shots" -- \
   /bin/bash "$root/scripts/run.sh" --inside "$shots" || status=$?
 
 if [ -n "$(ls "$shots")" ]; then

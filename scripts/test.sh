@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the win32 preset (the release with its tests, warnings as errors) and runs every test with
-# CTest, the checks of the release among them (ctest -L release); exits non-zero on any failure. The
-# last lines are CTest's summary.
+# CTest, the checks of the release among them (ctest -L release); exits non-zero on any failure. It
+# ends with CTest's summary and the check that no test changed the Wine prefix template.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -9,13 +9,28 @@ cd "$root"
 scripts/install-deps.sh
 cmake --preset win32 >/dev/null
 cmake --build --preset win32 -j2
-# The Wine root the tests run in: made once, kept in a cache folder outside the checkout.
+# The Wine root the tests run in, and the template of their prefixes: made once, kept in a cache
+# folder outside the checkout.
 scripts/wine-root.sh >/dev/null
-# Every test case runs in its own Wine prefix on its own X display, so two can run at once. Where
-# Wine runs in an emulated virtual machine, each gets one processor of this machine.
+template=$(scripts/wine-run.sh --template)
+# Everything that running could change of a file or folder, for the whole template.
+template_state() { find "$template" -printf '%P %y %s %m %i %T@ %C@\n' | LC_ALL=C sort | sha256sum; }
+before=$(template_state)
+
+# Every test case runs in its own fresh layer over the template, on its own X display, so several run
+# at once. Where Wine runs in a virtual machine that qemu emulates (this machine cannot run 32-bit
+# code), one machine is booted for the whole run and every case runs in it.
+status=0
 if scripts/wine-run.sh --runs-32bit-code; then
-  ctest --preset win32 -j2
+  ctest --preset win32 -j2 || status=$?
 else
-  echo "test: this machine cannot run 32-bit code; Wine runs in a virtual machine that qemu emulates (slower)"
-  QELPAD_VM_CPUS=1 ctest --preset win32 -j2
+  echo "test: this machine cannot run 32-bit code; Wine runs in one virtual machine that qemu emulates (slower)"
+  scripts/wine-run.sh --shared-machine -- ctest --preset win32 -j3 || status=$?
 fi
+if [ "$(template_state)" = "$before" ]; then
+  echo "test: the prefix template is as it was before the run ($template)"
+else
+  echo "test: FAILED: the run changed the prefix template $template" >&2
+  status=1
+fi
+exit "$status"

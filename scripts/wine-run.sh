@@ -4,8 +4,9 @@
 # (the toolchain file cmake/i686-w64-mingw32.cmake names this script as the emulator), and the run
 # command, the benchmark and the signing test call it the same way. It
 #   1. takes the Wine root that scripts/wine-root.sh makes once (Debian 13, Wine 10, WoW64);
-#   2. prepares a prefix template once per build folder (booted, unmanaged windows, Chinese fonts)
-#      and gives this run a fresh copy of it, so that no two runs see each other's files or keys;
+#   2. prepares a prefix template once per Wine root and prefix settings, kept in the cache beside the
+#      root (booted, unmanaged windows, Chinese fonts), and gives this run a fresh layer over it, so
+#      that no two runs see each other's files or keys and none can change the template;
 #   3. enters the root: with bwrap, in namespaces of its own; or, on a machine that cannot run
 #      32-bit code (some hypervisors lack the 32-bit code segment WoW64 needs), in a virtual machine
 #      that qemu emulates, with the root, the checkout and the bound folders shared over 9p;
@@ -16,14 +17,25 @@
 # The checkout and the program's folder are visible inside at their own paths, and so is every
 # --bind DIR; the rest of the machine is not. A COMMAND finds the prefix in $WINEPREFIX.
 # --host-display  show windows on this machine's $DISPLAY instead of a private Xvfb (bwrap only).
-# QELPAD_WINE_TEMPLATE  the prefix template (default: wine-template beside PROGRAM.exe, else in
-#                       build/win32); made on first use, and again when the Wine root changes
+#
+#   scripts/wine-run.sh --template
+# Prints the folder of the prefix template, made first when it is missing.
+#
+#   scripts/wine-run.sh --shared-machine [--bind DIR]... [--] COMMAND [ARGUMENTS...]
+# Runs COMMAND (CTest, say) on this machine. Where Wine needs the virtual machine, one is booted for
+# the whole of COMMAND, and every run of this script that COMMAND starts hands its program to it
+# instead of booting a machine of its own: the same fresh layer over the template, its own display
+# and wineserver, ended alone when its caller goes (a CTest time-out). Where 32-bit code runs here,
+# COMMAND simply runs.
+#
+# QELPAD_WINE_TEMPLATE  the prefix template (default: in the cache beside the Wine root, named by what
+#                       makes it); made on first use
 # QELPAD_KEEP_PREFIX    a folder to keep the used prefix in, for a look afterwards
 # QELPAD_SCREEN_DPI     the screen's scale in dots per inch (96 unless set)
 # QELPAD_LOCALE         the locale inside (LC_ALL), e.g. zh_CN.UTF-8; the root has it, this machine need not
 # QELPAD_WINE_VM        1: always use the virtual machine; 0: never (default: when 32-bit code cannot run)
-# QELPAD_VM_CPUS        processors of the virtual machine (default 2; scripts/test.sh gives each of its
-#                       two parallel runs 1)
+# QELPAD_VM_CPUS        processors of a virtual machine (default: this machine's)
+# QELPAD_WINE_MACHINE   set by --shared-machine: the folder through which runs reach the shared machine
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 checkout=$(cd "$here/.." && pwd)
@@ -74,16 +86,19 @@ settings() {
 
 # ---- 4. Inside the root: the session --------------------------------------------------------------
 
+# Its own scratch folder, display and wineserver: several sessions can share one machine. (Not
+# TMPDIR: Wine 10's wineserver crashes at start when TMPDIR is set.)
 if [ "${1:-}" = --session ]; then
   shift
   [ -z "${QELPAD_LOCALE:-}" ] || export LC_ALL=$QELPAD_LOCALE
+  tmp=${QELPAD_SESSION_DIR:-/tmp}
   xvfb_pid=
   if [ -z "${QELPAD_HOST_DISPLAY:-}" ]; then
-    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>/tmp/display >/dev/null 2>&1 &
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$tmp/display" >/dev/null 2>&1 &
     xvfb_pid=$!
-    for _ in $(seq 600); do [ -s /tmp/display ] && break; sleep 0.05; done
-    [ -s /tmp/display ] || { echo "wine-run: Xvfb did not start" >&2; exit 125; }
-    export DISPLAY=:$(head -n1 /tmp/display)
+    for _ in $(seq 600); do [ -s "$tmp/display" ] && break; sleep 0.05; done
+    [ -s "$tmp/display" ] || { echo "wine-run: Xvfb did not start" >&2; exit 125; }
+    export DISPLAY=:$(head -n1 "$tmp/display")
   fi
   # Wine 10 reads a monitor's DPI once, when the session's desktop starts: set it, then restart.
   if [ -n "${QELPAD_SCREEN_DPI:-}" ]; then
@@ -99,8 +114,9 @@ if [ "${1:-}" = --session ]; then
   # does once in a new code page; the session puts the links back for the programs it runs.
   case ${LC_ALL:-${LC_CTYPE:-${LANG:-}}} in
     zh_* | ja_* | ko_*)
-      write_reg /tmp/font-links.reg font_links
-      "$wine" regedit /S 'Z:\tmp\font-links.reg' || { echo "wine-run: could not restore the font links" >&2; exit 125; } ;;
+      write_reg "$tmp/font-links.reg" font_links
+      "$wine" regedit /S "Z:${tmp//\//\\}\\font-links.reg" ||
+        { echo "wine-run: could not restore the font links" >&2; exit 125; } ;;
   esac
   case $1 in
     *.exe | *.EXE) "$wine" "$@" ;;
@@ -111,6 +127,56 @@ if [ "${1:-}" = --session ]; then
   /usr/lib/wine/wineserver -w 2>/dev/null
   [ -z "$xvfb_pid" ] || kill "$xvfb_pid" 2>/dev/null
   exit $status
+fi
+
+# ---- 3b. Inside the virtual machine: its runs ----------------------------------------------------
+
+# The machine's first process after its shares are mounted, as root: starts each run that appears
+# in DIR/runs (its run.sh), each in a control group of its own, so that everything a run started can
+# be ended with it; ends a run when its caller stopped beating (DIR/runs/ID/beat) or asked
+# (DIR/runs/ID/cancel); powers the machine off when DIR/stop appears.
+if [ "${1:-}" = --machine ]; then
+  dir=$2
+  mountpoint -q /sys/fs/cgroup || mount -t cgroup2 cgroup2 /sys/fs/cgroup
+  declare -A started beat since
+  end_run() {  # ID
+    [ -d "/sys/fs/cgroup/run-$1" ] && echo 1 >"/sys/fs/cgroup/run-$1/cgroup.kill"
+    for _ in $(seq 100); do [ -s "/sys/fs/cgroup/run-$1/cgroup.procs" ] || break; sleep 0.1; done
+    umount -l "/tmp/runs/$1/prefix" 2>/dev/null
+    rmdir "/sys/fs/cgroup/run-$1" 2>/dev/null
+    rm -rf "/tmp/runs/$1"
+    unset 'started[$1]' 'beat[$1]' 'since[$1]'
+  }
+  touch "$dir/ready"
+  until [ -e "$dir/stop" ]; do
+    for script in "$dir"/runs/*/run.sh; do
+      [ -e "$script" ] || continue
+      run=${script%/run.sh}
+      id=${run##*/}
+      [ -z "${started[$id]:-}" ] || continue
+      started[$id]=1 since[$id]=$SECONDS beat[$id]=
+      mkdir -p "/sys/fs/cgroup/run-$id"
+      /bin/bash -c 'echo $$ >"$1/cgroup.procs" && exec /bin/bash "$2"' sh "/sys/fs/cgroup/run-$id" "$script" &
+    done
+    for id in "${!started[@]}"; do
+      run=$dir/runs/$id
+      if [ -e "$run/status" ]; then
+        end_run "$id"
+        continue
+      fi
+      now=$(cat "$run/beat" 2>/dev/null)
+      if [ "$now" != "${beat[$id]}" ]; then beat[$id]=$now since[$id]=$SECONDS; fi
+      if [ -e "$run/cancel" ] || [ $((SECONDS - since[$id])) -gt 30 ]; then
+        end_run "$id"
+        echo 137 >"$run/status"
+      fi
+    done
+    sleep 0.2
+  done
+  for id in "${!started[@]}"; do end_run "$id"; done
+  sync
+  echo o >/proc/sysrq-trigger
+  sleep 60
 fi
 
 # ---- 3. Entering the root -----------------------------------------------------------------------
@@ -153,8 +219,10 @@ wine_root=$("$here/wine-root.sh") || exit 125
 binds=("$checkout")
 
 # In bwrap: the root as /, the binds at their own paths, new PID, IPC and network namespaces; when
-# the command ends, or this script is killed, every process of the session ends with it.
-enter_with_bwrap() {  # COMMAND... (WINEPREFIX already set)
+# the command ends, or this script is killed, every process of the session ends with it. The prefix
+# is a layer over the template, mounted in a mount namespace of its own (as root, or as the root of
+# a user namespace) that bwrap then enters, so that the template stays as it is.
+enter_with_bwrap() {  # COMMAND... (WINEPREFIX set; $template the lower layer, or empty for none)
   local mounts=() network=(--unshare-net) dir
   for dir in "${binds[@]}"; do mounts+=(--bind "$dir" "$dir"); done
   if [ -n "$host_display" ]; then
@@ -163,99 +231,207 @@ enter_with_bwrap() {  # COMMAND... (WINEPREFIX already set)
     [ -n "${XAUTHORITY:-}" ] && [ -f "$XAUTHORITY" ] && mounts+=(--ro-bind "$XAUTHORITY" "$XAUTHORITY")
     export QELPAD_HOST_DISPLAY=1
   fi
-  bwrap --bind "$wine_root" / --proc /proc --dev /dev --tmpfs /tmp --tmpfs /run "${mounts[@]}" "${network[@]}" \
-    --unshare-pid --unshare-ipc --die-with-parent -- /bin/bash "$here/wine-run.sh" --session "$@" &
+  local bwrap=(bwrap --bind "$wine_root" / --proc /proc --dev /dev --tmpfs /tmp --tmpfs /run "${mounts[@]}"
+    "${network[@]}" --unshare-pid --unshare-ipc --die-with-parent -- /bin/bash "$here/wine-run.sh" --session "$@")
+  if [ -n "${layer_over:-}" ]; then
+    local as_root=()
+    [ "$(id -u)" = 0 ] || as_root=(--map-root-user)
+    setpriv --pdeathsig KILL -- unshare --mount "${as_root[@]}" /bin/sh -c '
+      mkdir -p "$1/upper" "$1/work" "$WINEPREFIX" &&
+        mount -t overlay -o "lowerdir=$2,upperdir=$1/upper,workdir=$1/work" prefix "$WINEPREFIX" || exit 125
+      shift 2
+      "$@"
+      status=$?
+      [ -z "${QELPAD_KEEP_PREFIX:-}" ] || { rm -rf "$QELPAD_KEEP_PREFIX" && cp -a "$WINEPREFIX" "$QELPAD_KEEP_PREFIX"; }
+      exit $status' sh "$scratch" "$layer_over" "${bwrap[@]}" &
+  else
+    "${bwrap[@]}" &
+  fi
   wait $!
 }
 
-# In the virtual machine: the root over 9p under a tmpfs layer (scripts/vm-init.sh), each bind over
-# 9p at its own path, the prefix (when $vm_template is set) a tmpfs layer over the template. The
-# session's output and exit code come back in files of a folder of this run.
-enter_with_vm() {  # COMMAND...
-  local out tag=0 dir shares=() session
-  out=$(mktemp -d "${TMPDIR:-/tmp}/qelpad-vm.XXXXXX")
-  session=$out/session.sh
+# ---- The virtual machine ----------------------------------------------------------------------------
+
+# A folder through which this machine and a virtual machine talk over 9p: the virtual machine mounts
+# it without a cache and starts each run whose run.sh appears in runs/ (--machine above).
+# Boots the virtual machine on $machine_dir with the root (read-only), the binds, the template
+# (read-only, when $template is set) and the folder itself shared at their own paths, and waits
+# until it is ready. Leaves $machine_pid.
+boot_machine() {
+  local tag=0 dir shares=() boot=$machine_dir/boot
+  mkdir -p "$machine_dir/runs" "$boot"
   {
     echo 'set -u'
-    echo 'export PATH=/usr/local/bin:/usr/bin:/bin'
-    echo 'share() { mkdir -p "$2" && mount -t 9p -o trans=virtio,version=9p2000.L,cache=loose,msize=512000 "$1" "$2"; }'
-    for dir in "${binds[@]}" "$out"; do
-      echo "share b$tag $(printf %q "$dir")"
+    echo 'export PATH=/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin'
+    echo 'share() { mkdir -p "$2" && mount -t 9p -o "trans=virtio,version=9p2000.L,msize=512000$3" "$1" "$2"; }'
+    for dir in "${binds[@]}"; do
+      echo "share b$tag $(printf %q "$dir") ,cache=loose"
       shares+=(-virtfs "local,path=$dir,mount_tag=b$tag,security_model=none")
       tag=$((tag + 1))
     done
-    if [ -n "${vm_template:-}" ]; then
-      echo "mkdir -p /tmp/prefix.upper /tmp/prefix.work $(printf %q "$WINEPREFIX")"
-      echo "mount -t overlay -o lowerdir=$(printf %q "$vm_template"),upperdir=/tmp/prefix.upper,workdir=/tmp/prefix.work prefix $(printf %q "$WINEPREFIX")"
-      echo "chown $(id -u):$(id -g) $(printf %q "$WINEPREFIX")"
+    if [ -n "${template:-}" ]; then
+      echo "share template $(printf %q "$template") ,cache=loose,ro"
+      shares+=(-virtfs "local,path=$template,mount_tag=template,security_model=none,readonly=on")
+    fi
+    echo "share machine $(printf %q "$machine_dir") ''"
+    shares+=(-virtfs "local,path=$machine_dir,mount_tag=machine,security_model=none")
+    printf 'exec /bin/bash %q --machine %q\n' "$here/wine-run.sh" "$machine_dir"
+  } >"$boot/session.sh"
+  # The kernel reads concatenated archives as one: the root's initramfs, then this machine's script.
+  (cd "$boot" && echo session.sh | "$wine_root/usr/bin/busybox" cpio -o -H newc 2>/dev/null) | gzip -n >"$boot/session.cpio.gz"
+  cat "$wine_root/opt/qelpad-vm/initrd.img" "$boot/session.cpio.gz" >"$boot/initrd.img"
+  # It ends with this script, also when this script is killed.
+  setpriv --pdeathsig KILL -- qemu-system-x86_64 -machine q35 -accel tcg,thread=multi -smp "${QELPAD_VM_CPUS:-$(nproc)}" \
+    -m "$1" -cpu qemu64,+ssse3,+sse4.1,+sse4.2,+popcnt,+cx16 -display none -nic none -no-reboot \
+    -serial "file:$boot/console.log" -kernel "$wine_root/opt/qelpad-vm/vmlinuz" -initrd "$boot/initrd.img" \
+    -append "console=ttyS0 quiet loglevel=0 panic=-1" \
+    -virtfs "local,path=$wine_root,mount_tag=root,security_model=none,readonly=on" "${shares[@]}" &
+  machine_pid=$!
+  while [ ! -e "$machine_dir/ready" ]; do
+    kill -0 "$machine_pid" 2>/dev/null || {
+      echo "wine-run: the virtual machine did not start; its console:" >&2
+      tail -n 20 "$boot/console.log" >&2
+      return 1
+    }
+    sleep 0.2
+  done
+}
+
+# Asks the machine to power off, and waits for it (ending it after a minute).
+stop_machine() {
+  touch "$machine_dir/stop"
+  for _ in $(seq 300); do kill -0 "$machine_pid" 2>/dev/null || break; sleep 0.2; done
+  kill "$machine_pid" 2>/dev/null
+  wait "$machine_pid" 2>/dev/null
+}
+
+# Hands COMMAND to the machine at $machine_dir and waits for it; the session's output and exit code
+# come back in files of the run's folder. The prefix is a fresh layer over $template (or, without
+# one, $WINEPREFIX as it is). While this waits it beats once a second; when it stops beating (it was
+# killed) or is interrupted, the machine ends the run.
+run_in_machine() {  # COMMAND...
+  local run id as_user= name
+  run=$(mktemp -d "$machine_dir/runs/.new.XXXXXX")
+  id=${run##*/.new.}
+  [ "$(id -u)" = 0 ] || as_user="setpriv --reuid=$(id -u) --regid=$(id -g) --clear-groups "
+  {
+    echo 'set -u'
+    echo 'export PATH=/usr/local/bin:/usr/bin:/bin'
+    echo "mkdir -p /tmp/runs/$id/home /tmp/runs/$id/tmp && chown $(id -u):$(id -g) /tmp/runs/$id/home /tmp/runs/$id/tmp"
+    if [ -n "${template:-}" ]; then
+      echo "export WINEPREFIX=/tmp/runs/$id/prefix"
+      echo "mkdir -p /tmp/runs/$id/upper /tmp/runs/$id/work \$WINEPREFIX"
+      echo "mount -t overlay -o lowerdir=$(printf %q "$template"),upperdir=/tmp/runs/$id/upper,workdir=/tmp/runs/$id/work prefix \$WINEPREFIX"
+      echo "chown $(id -u):$(id -g) \$WINEPREFIX"
     fi
     # Wine wants its prefix to belong to whoever runs it: the session runs as this machine's user.
-    echo "mkdir -p /tmp/home && chown $(id -u):$(id -g) /tmp/home && export HOME=/tmp/home"
-    local as_user=
-    [ "$(id -u)" = 0 ] || as_user="setpriv --reuid=$(id -u) --regid=$(id -g) --clear-groups "
+    echo "export HOME=/tmp/runs/$id/home QELPAD_SESSION_DIR=/tmp/runs/$id/tmp"
     # What the host's environment says to Wine and to the tests.
     env | sed -n 's/^\(QELPAD_[A-Z0-9_]*\|WINE[A-Z]*\|LC_[A-Z]*\|LANG\)=.*/\1/p' | while read -r name; do
+      [ "$name" = WINEPREFIX ] && [ -n "${template:-}" ] && continue
       echo "export $name=$(printf %q "${!name}")"
     done
     printf 'cd %q 2>/dev/null || cd /\n' "$PWD"
     printf '%s/bin/bash %q --session' "$as_user" "$here/wine-run.sh"
     printf ' %q' "$@"
-    printf ' >%q 2>%q\n' "$out/stdout" "$out/stderr"
-    echo "echo \$? >$(printf %q "$out/status")"
-    [ -z "${QELPAD_KEEP_PREFIX:-}" ] || echo "cp -a $(printf %q "$WINEPREFIX") $(printf %q "$out/kept")"
-    echo 'sync; echo o >/proc/sysrq-trigger; sleep 60'
-  } >"$session"
-  # The kernel reads concatenated archives as one: the root's initramfs, then this run's script.
-  (cd "$out" && echo session.sh | "$wine_root/usr/bin/busybox" cpio -o -H newc 2>/dev/null) | gzip -n >"$out/session.cpio.gz"
-  cat "$wine_root/opt/qelpad-vm/initrd.img" "$out/session.cpio.gz" >"$out/initrd.img"
-  qemu-system-x86_64 -machine q35 -accel tcg,thread=multi -smp "${QELPAD_VM_CPUS:-2}" -m 3072 \
-    -cpu qemu64,+ssse3,+sse4.1,+sse4.2,+popcnt,+cx16 -display none -nic none -no-reboot \
-    -serial "file:$out/console.log" -kernel "$wine_root/opt/qelpad-vm/vmlinuz" -initrd "$out/initrd.img" \
-    -append "console=ttyS0 quiet loglevel=0 panic=-1" \
-    -virtfs "local,path=$wine_root,mount_tag=root,security_model=none,readonly=on" "${shares[@]}" &
-  local qemu=$!
-  trap 'kill $qemu 2>/dev/null; wait $qemu; rm -rf "$out"; exit 143' TERM INT
-  wait $qemu
-  trap - TERM INT
-  cat "$out/stdout" 2>/dev/null
-  cat "$out/stderr" >&2 2>/dev/null
+    printf ' >%q 2>%q\n' "$machine_dir/runs/$id/stdout" "$machine_dir/runs/$id/stderr"
+    echo "status=\$?"
+    [ -z "${QELPAD_KEEP_PREFIX:-}" ] || echo "cp -a \$WINEPREFIX $(printf %q "$machine_dir/runs/$id/kept")"
+    echo "echo \$status >$(printf %q "$machine_dir/runs/$id/status.new")"
+    echo "mv $(printf %q "$machine_dir/runs/$id/status.new") $(printf %q "$machine_dir/runs/$id/status")"
+  } >"$run/run.sh"
+  run_dir=$machine_dir/runs/$id
+  mv "$run" "$run_dir"
+  local beat=0
+  until [ -e "$run_dir/status" ]; do
+    kill -0 "$machine_pid" 2>/dev/null || break
+    beat=$((beat + 1))
+    echo "$beat" >"$run_dir/beat"
+    sleep 1
+  done
+  cat "$run_dir/stdout" 2>/dev/null
+  cat "$run_dir/stderr" >&2 2>/dev/null
   local status=125
-  if [ -s "$out/status" ]; then
-    status=$(cat "$out/status")
+  if [ -s "$run_dir/status" ]; then
+    status=$(cat "$run_dir/status")
   else
     echo "wine-run: the virtual machine ended without an exit code; its console:" >&2
-    tail -n 20 "$out/console.log" >&2
+    tail -n 20 "$machine_dir/boot/console.log" >&2
   fi
-  [ ! -d "$out/kept" ] || { rm -rf "$QELPAD_KEEP_PREFIX"; mv "$out/kept" "$QELPAD_KEEP_PREFIX"; }
-  rm -rf "$out"
+  [ ! -d "$run_dir/kept" ] || { rm -rf "$QELPAD_KEEP_PREFIX"; mv "$run_dir/kept" "$QELPAD_KEEP_PREFIX"; }
+  rm -rf "$run_dir"
+  run_dir=
   return "$status"
 }
 
+# Boots a machine for this run alone, runs COMMAND there and powers it off.
+enter_with_vm() {  # COMMAND...
+  own_machine=1
+  machine_dir=$(mktemp -d "${TMPDIR:-/tmp}/qelpad-vm.XXXXXX")
+  boot_machine 3072 || return 125
+  local status=0
+  run_in_machine "$@" || status=$?
+  stop_machine
+  return "$status"
+}
+
+# The shared machine can take this run when it sees every folder the run needs.
+shared_machine_sees() {
+  local dir shared
+  [ -n "${QELPAD_WINE_MACHINE:-}" ] && [ -s "$QELPAD_WINE_MACHINE/pid" ] && [ ! -e "$QELPAD_WINE_MACHINE/stop" ] || return 1
+  [ "$(cat "$QELPAD_WINE_MACHINE/template")" = "$template" ] || return 1
+  for dir in "${binds[@]}"; do
+    while read -r shared; do
+      case $dir/ in "$shared"/*) continue 2 ;; esac
+    done <"$QELPAD_WINE_MACHINE/shared"
+    return 1
+  done
+}
+
 enter_root() {  # COMMAND...
-  if [ -n "$vm" ]; then enter_with_vm "$@"; else enter_with_bwrap "$@"; fi
+  if [ -z "$vm" ]; then
+    enter_with_bwrap "$@"
+  elif shared_machine_sees; then
+    machine_dir=$QELPAD_WINE_MACHINE machine_pid=$(cat "$QELPAD_WINE_MACHINE/pid") run_in_machine "$@"
+  else
+    enter_with_vm "$@"
+  fi
 }
 
 # ---- 2. The prefix --------------------------------------------------------------------------------
 
-# Makes the template once per Wine root and way of entering it, under a lock, so that parallel runs
-# wait for the first.
+# The template's folder in the cache, named by what makes it: the Wine root, the way it is entered
+# and the settings above. Templates of roots that are gone are removed.
+template_for_root() {
+  local made key cache
+  made="$wine_root ${vm:+vm} v3
+$(settings)"
+  key=$(printf '%s' "$made" | sha256sum | cut -c1-16)
+  cache=$(dirname "$wine_root")
+  for dir in "$cache"/wine-template-*/; do
+    [ -f "$dir/.wine-root" ] && [ ! -d "$(head -n1 "$dir/.wine-root" | cut -d' ' -f1)" ] && rm -rf "$dir"
+  done
+  echo "$cache/wine-template-$key"
+}
+
+# Makes the template once, under a lock, so that parallel runs wait for the first.
 prepare_template() {  # DIR
-  local dir=$1 made="$wine_root ${vm:+vm} v2"
+  local dir=$1
   exec 9>"$dir.lock"
   flock 9
-  if ! { [ -f "$dir/system.reg" ] && [ "$(cat "$dir/.wine-root" 2>/dev/null)" = "$made" ]; }; then
+  if [ ! -f "$dir/.wine-root" ]; then
     rm -rf "$dir.tmp"
     mkdir -p "$dir.tmp"
     write_reg "$dir.tmp/settings.reg" settings
     binds+=("$dir.tmp")
-    WINEPREFIX=$dir.tmp vm_template= \
+    WINEPREFIX=$dir.tmp template= layer_over= \
       enter_root /bin/sh -c '"$1" wineboot --init && "$1" regedit /S "$2"' sh "$wine" \
-      "Z:${dir//\//\\}.tmp\\settings.reg" >/dev/null 2>&1 ||
+      "Z:${dir//\//\\}.tmp\\settings.reg" >"$dir.log" 2>&1 ||
       { echo "wine-run: wineboot or regedit failed in $dir.tmp" >&2; return 1; }
     unset 'binds[${#binds[@]}-1]'
     rm -f "$dir.tmp/settings.reg"
     [ -f "$dir.tmp/system.reg" ] || { echo "wine-run: $dir.tmp has no registry" >&2; return 1; }
-    echo "$made" >"$dir.tmp/.wine-root"
+    echo "$wine_root ${vm:+vm}" >"$dir.tmp/.wine-root"
     rm -rf "$dir"
     mv "$dir.tmp" "$dir"
   fi
@@ -265,16 +441,33 @@ prepare_template() {  # DIR
 
 # ---- 1. The run -----------------------------------------------------------------------------------
 
-host_display=
+# Whatever this run made is gone when it ends, also when it is interrupted: the machine it booted,
+# its scratch folder; a run it handed to the shared machine is ended there.
+own_machine= machine_dir= machine_pid= run_dir= scratch=
+on_exit() {
+  [ -z "$run_dir" ] || touch "$run_dir/cancel" 2>/dev/null
+  if [ -n "$own_machine" ]; then
+    [ -z "$machine_pid" ] || { kill "$machine_pid" 2>/dev/null; wait "$machine_pid" 2>/dev/null; }
+    rm -rf "$machine_dir"
+  fi
+  [ -z "$scratch" ] || rm -rf "$scratch"
+}
+trap on_exit EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+
+host_display= shared_machine= print_template=
 while [ $# -gt 0 ]; do
   case $1 in
     --bind) binds+=("$(realpath -m "$2")"); shift 2 ;;
     --host-display) host_display=1; shift ;;
+    --shared-machine) shared_machine=1; shift ;;
+    --template) print_template=1; shift; break ;;
     --) shift; break ;;
     *) break ;;
   esac
 done
-[ $# -gt 0 ] || { echo "usage: $0 [--bind DIR]... [--host-display] [--] PROGRAM.exe|COMMAND [ARGUMENTS...]" >&2; exit 2; }
+[ $# -gt 0 ] || [ -n "$print_template" ] || { echo "usage: $0 [--bind DIR]... [--host-display | --shared-machine] [--] PROGRAM.exe|COMMAND [ARGUMENTS...]" >&2; exit 2; }
 
 vm=
 use_vm && vm=1
@@ -285,38 +478,44 @@ if [ -n "$vm" ]; then
 fi
 export WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml,winemenubuilder.exe=}
 
+template=$(realpath -m "${QELPAD_WINE_TEMPLATE:-$(template_for_root)}")
+mkdir -p "$(dirname "$template")"
+prepare_template "$template" || exit 125
+[ -z "$print_template" ] || { echo "$template"; exit 0; }
+
+if [ -n "$shared_machine" ]; then
+  # Where bwrap runs Wine, every run is cheap already.
+  [ -n "$vm" ] || exec "$@"
+  own_machine=1
+  machine_dir=$(mktemp -d "${TMPDIR:-/tmp}/qelpad-machine.XXXXXX")
+  started=$SECONDS
+  boot_machine 6144 || exit 125
+  printf '%s\n' "${binds[@]}" >"$machine_dir/shared"
+  echo "$template" >"$machine_dir/template"
+  echo "$machine_pid" >"$machine_dir/pid"
+  echo "wine-run: one virtual machine for this run, up in $((SECONDS - started)) s" >&2
+  status=0
+  QELPAD_WINE_MACHINE=$machine_dir "$@" || status=$?
+  stop_machine
+  exit "$status"
+fi
+
 program=$1
 case $program in
   *.exe | *.EXE)
     program=$(realpath "$program")
-    binds+=("$(dirname "$program")")
-    default_template=$(dirname "$program")/wine-template ;;
-  *) default_template=$checkout/build/win32/wine-template ;;
+    binds+=("$(dirname "$program")") ;;
 esac
 shift
-template=$(realpath -m "${QELPAD_WINE_TEMPLATE:-$default_template}")
-mkdir -p "$(dirname "$template")"
-prepare_template "$template" || exit 125
 
-# Scratch prefixes sit beside the template, on its file system, so the drive can be hard-linked
-# (a temporary folder on a tmpfs could not be); in the virtual machine it is a layer over it.
+if [ -n "$vm" ]; then
+  # The prefix is a layer over the template inside the machine.
+  enter_root "$program" "$@"
+  exit
+fi
+# A layer over the template, in a scratch folder beside it.
 mkdir -p "$template.runs"
 scratch=$(mktemp -d "$template.runs/run.XXXXXX")
 export WINEPREFIX=$scratch/prefix
-cleanup() {
-  if [ -z "$vm" ] && [ -n "${QELPAD_KEEP_PREFIX:-}" ]; then rm -rf "$QELPAD_KEEP_PREFIX"; mv "$WINEPREFIX" "$QELPAD_KEEP_PREFIX"; fi
-  rm -rf "$scratch"
-}
-trap cleanup EXIT
-trap 'exit 143' TERM INT
 binds+=("$scratch")
-if [ -n "$vm" ]; then
-  binds+=("$template")
-  vm_template=$template
-else
-  mkdir -p "$WINEPREFIX"
-  find "$template" -mindepth 1 -maxdepth 1 ! -name drive_c -exec cp -a {} "$WINEPREFIX/" \;
-  cp -al "$template/drive_c" "$WINEPREFIX/drive_c" 2>/dev/null ||
-    { rm -rf "$WINEPREFIX/drive_c"; cp -a "$template/drive_c" "$WINEPREFIX/drive_c"; }
-fi
-enter_root "$program" "$@"
+layer_over=$template enter_root "$program" "$@"
