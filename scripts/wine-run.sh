@@ -123,7 +123,11 @@ if [ "${1:-}" = --session ]; then
     *) "$@" ;;
   esac
   status=$?
-  /usr/lib/wine/wineserver -k 2>/dev/null
+  # A prefix that is thrown away afterwards: the wineserver need not write the registry back, which
+  # takes seconds emulated.
+  signal=
+  [ -z "${QELPAD_DISCARD_PREFIX:-}" ] || signal=9
+  /usr/lib/wine/wineserver -k$signal 2>/dev/null
   /usr/lib/wine/wineserver -w 2>/dev/null
   [ -z "$xvfb_pid" ] || kill "$xvfb_pid" 2>/dev/null
   exit $status
@@ -287,13 +291,15 @@ boot_machine() {
     -append "console=ttyS0 quiet loglevel=0 panic=-1" \
     -virtfs "local,path=$wine_root,mount_tag=root,security_model=none,readonly=on" "${shares[@]}" &
   machine_pid=$!
+  local waited=0
   while [ ! -e "$machine_dir/ready" ]; do
-    kill -0 "$machine_pid" 2>/dev/null || {
+    if ! kill -0 "$machine_pid" 2>/dev/null || [ "$waited" -ge 1500 ]; then
       echo "wine-run: the virtual machine did not start; its console:" >&2
       tail -n 20 "$boot/console.log" >&2
       return 1
-    }
+    fi
     sleep 0.2
+    waited=$((waited + 1))
   done
 }
 
@@ -323,6 +329,7 @@ run_in_machine() {  # COMMAND...
       echo "mkdir -p /tmp/runs/$id/upper /tmp/runs/$id/work \$WINEPREFIX"
       echo "mount -t overlay -o lowerdir=$(printf %q "$template"),upperdir=/tmp/runs/$id/upper,workdir=/tmp/runs/$id/work prefix \$WINEPREFIX"
       echo "chown $(id -u):$(id -g) \$WINEPREFIX"
+      [ -n "${QELPAD_KEEP_PREFIX:-}" ] || echo "export QELPAD_DISCARD_PREFIX=1"
     fi
     # Wine wants its prefix to belong to whoever runs it: the session runs as this machine's user.
     echo "export HOME=/tmp/runs/$id/home QELPAD_SESSION_DIR=/tmp/runs/$id/tmp"
@@ -346,8 +353,8 @@ run_in_machine() {  # COMMAND...
   until [ -e "$run_dir/status" ]; do
     kill -0 "$machine_pid" 2>/dev/null || break
     beat=$((beat + 1))
-    echo "$beat" >"$run_dir/beat"
-    sleep 1
+    [ $((beat % 5)) -ne 1 ] || echo "$beat" >"$run_dir/beat"
+    sleep 0.2
   done
   cat "$run_dir/stdout" 2>/dev/null
   cat "$run_dir/stderr" >&2 2>/dev/null
@@ -518,4 +525,5 @@ mkdir -p "$template.runs"
 scratch=$(mktemp -d "$template.runs/run.XXXXXX")
 export WINEPREFIX=$scratch/prefix
 binds+=("$scratch")
+[ -n "${QELPAD_KEEP_PREFIX:-}" ] || export QELPAD_DISCARD_PREFIX=1
 layer_over=$template enter_root "$program" "$@"

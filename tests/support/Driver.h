@@ -16,9 +16,11 @@
 // Long enough for Wine under an emulated CPU; a wait that succeeds ends as soon as it can.
 inline constexpr DWORD kWaitMs = 60000;
 
-// Polls `condition` every `pollMs` until it holds or the timeout passes.
+// Polls `condition` every `pollMs` until it holds or the timeout passes. Not much more often: every
+// look at another process's windows is a round of calls to the wineserver, which several cases
+// running at once on an emulated processor pay for.
 template <typename F>
-bool WaitUntil(F condition, DWORD timeoutMs = kWaitMs, DWORD pollMs = 10) {
+bool WaitUntil(F condition, DWORD timeoutMs = kWaitMs, DWORD pollMs = 50) {
     const DWORD start = ::GetTickCount();
     for (;;) {
         if (condition()) return true;
@@ -37,7 +39,7 @@ class AppProcess {
 public:
     // Starts it and waits (polling every `pollMs`) for its main window: its first visible
     // top-level window that is not a message box. MainWindow() stays null when none came.
-    explicit AppProcess(const std::wstring& exePath = L"", DWORD pollMs = 10);
+    explicit AppProcess(const std::wstring& exePath = L"", DWORD pollMs = 50);
     AppProcess(const AppProcess&) = delete;
     AppProcess& operator=(const AppProcess&) = delete;
     ~AppProcess();  // ends the process if it still runs
