@@ -22,6 +22,8 @@ public:
 
     H Get() const noexcept { return m_h; }
     H* Put() noexcept { Reset(); return &m_h; }
+    // Gives up the value without closing it (someone else has closed it, or will).
+    H Release() noexcept { return std::exchange(m_h, Empty()); }
     void Reset(H h = Empty()) noexcept { if (m_h != Empty()) Close(m_h); m_h = h; }
     explicit operator bool() const noexcept { return m_h != Empty(); }
 

@@ -11,7 +11,9 @@
 #include "base/Errors.h"
 #include "base/Text.h"
 #include "console/Texts.h"
+#include "removal/FileDeletion.h"
 #include "removal/Removal.h"
+#include "removal/RemovalPlan.h"
 
 namespace {
 
@@ -56,38 +58,54 @@ ExitCode CodeFor(HRESULT result) {
     return ExitCode::OtherFailure;
 }
 
-// The failure line, the advice that goes with it, and the exit code.
+// The failure lines (one for each key that stays), the advice that goes with them, and the exit code.
 ExitCode ReportFailure(const Output& out, const RemovalFailure& failure) {
-    std::wstring line = std::wstring(kFailed) + StepText(failure.step) + failure.subject;
-    line += failure.result == S_OK ? kStillThere : kError + DescribeResult(failure.result);
-    out.Line(line);
-    const ExitCode code = failure.result == S_OK ? ExitCode::OtherFailure : CodeFor(failure.result);
+    if (failure.step == RemovalStep::RemovingRegistration) {
+        for (const std::wstring& key : failure.staying) out.Line(kFailed + (kRemovingRegistration + key) + kStillThere);
+        return ExitCode::OtherFailure;
+    }
+    const std::wstring subject = failure.step == RemovalStep::DeletingFile || failure.step == RemovalStep::LookingForFile
+                                     ? FileLocation(failure.subject)
+                                     : failure.subject;
+    out.Line(kFailed + (StepText(failure.step) + subject) + kError + DescribeResult(failure.result));
+    const ExitCode code = CodeFor(failure.result);
     if (code == ExitCode::AccessDenied) out.Line(kAdviceAccessDenied);
     if (code == ExitCode::FileInUse) out.Line(kAdviceInUse);
     return code;
 }
 
+// How many profiles could not be looked at, when some could not.
+void ReportProfilesNotLoaded(const Output& out, int count) {
+    if (count > 0) out.Line(kProfilesNotLoaded + DecimalText(count) + kProfilesNotLoadedAdvice);
+}
+
 }  // namespace
 
-ExitCode Check(const Output& out) {
+ExitCode Check(const Output& out, bool loggedOnUsers) {
     ControlSurvey survey;
     RemovalFailure at;
     try {
-        survey = SurveyControl(at);
+        survey = SurveyControl(at, loggedOnUsers);
     } catch (const WindowsError& error) {
         at.result = error.Result();
-        return ReportFailure(out, at);
+        // check only looks: a file in use is no reason to retry it, and 4 means that.
+        const ExitCode code = ReportFailure(out, at);
+        return code == ExitCode::FileInUse ? ExitCode::OtherFailure : code;
     }
-    const bool registered = !survey.modulePath.empty();
+    std::wstring layers;
+    for (const ClassesLayer& layer : survey.layers) layers += (layers.empty() ? L"" : kLayerSeparator) + layer.description;
+    out.Line(kLookedAt + layers);
+    const bool registered = !survey.registrations.empty();
+    for (const ControlSurvey::Registration& registration : survey.registrations) {
+        const std::wstring module = RegisteredModule(registration.modulePath);
+        out.Line(kRegistered + registration.layer.description + L": " + FirstPiece(registration.modulePath, L'\0'));
+        out.Line(kModule + module + (IsControlModulePath(module) ? L"" : kNotTheControlsModule));
+    }
+    if (!registered) out.Line(kNotRegisteredLine);
     const std::wstring prefix = registered ? L"" : kLeftover;
-    if (registered) {
-        out.Line(kRegistered + FirstPiece(survey.modulePath, L'\0'));
-        out.Line(kModule + survey.registeredModule + (survey.registeredModuleIsControls ? L"" : kNotTheControlsModule));
-    } else {
-        out.Line(kNotRegisteredLine);
-    }
-    for (const std::wstring& file : survey.files) out.Line(prefix + kFile + file);
+    for (const std::wstring& file : survey.files) out.Line(prefix + kFile + FileLocation(file));
     for (const std::wstring& key : survey.keys) out.Line(prefix + kKey + key);
+    ReportProfilesNotLoaded(out, survey.profilesNotLoaded);
     if (registered) {
         out.Line(kCheckRegistered);
         return ExitCode::Registered;
@@ -96,16 +114,18 @@ ExitCode Check(const Output& out) {
     return ExitCode::NotRegistered;
 }
 
-ExitCode Remove(const Output& out) {
+ExitCode Remove(const Output& out, bool loggedOnUsers) {
     // The keys are deleted without a word from the registry: the ones there before and gone after
     // are the ones deleted.
-    const std::vector<std::wstring> keysBefore = PresentRegistrationKeys();
-    ControlRemoval removal([&out](const std::wstring& file) { out.Line(kDeletedFile + file); });
+    const std::vector<std::wstring> keysBefore = PresentRegistrationKeys(loggedOnUsers);
+    ControlRemoval removal([&out](const std::wstring& file) { out.Line(kDeletedFile + FileLocation(file)); },
+                           loggedOnUsers);
     const RemovalOutcome outcome = removal.Run([] { return true; });
-    const std::vector<std::wstring> keysAfter = PresentRegistrationKeys();
+    const std::vector<std::wstring> keysAfter = PresentRegistrationKeys(loggedOnUsers);
     for (const std::wstring& key : keysBefore) {
         if (std::find(keysAfter.begin(), keysAfter.end(), key) == keysAfter.end()) out.Line(kDeletedKey + key);
     }
+    if (loggedOnUsers) ReportProfilesNotLoaded(out, ProfilesNotLoaded());
     switch (outcome) {
     case RemovalOutcome::Removed: out.Line(kRemoved); return ExitCode::NotRegistered;
     case RemovalOutcome::NotRegistered: out.Line(kNothingToRemove); return ExitCode::NotRegistered;

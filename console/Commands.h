@@ -12,7 +12,8 @@ enum class ExitCode : int {
     OtherFailure = 5,
 };
 
-// Lists the registration and every present place of the control, one line each.
-ExitCode Check(const Output& out);
+// Lists the registration in each layer looked at and every present place of the control, one line
+// each. With `loggedOnUsers` the layers include the classes of every user logged on now.
+ExitCode Check(const Output& out, bool loggedOnUsers);
 // Removes the control as the window does after OK, and says what it deleted and how it ended.
-ExitCode Remove(const Output& out);
+ExitCode Remove(const Output& out, bool loggedOnUsers);

@@ -18,8 +18,11 @@ inline constexpr wchar_t kUsage[] =
     L"nothing done; 3 access denied (run it elevated or as SYSTEM); 4 a file is in use (close the\r\n"
     L"browsers and retry); 5 any other failure.";
 inline constexpr wchar_t kUsageError[] = L"usage error: ";
+inline constexpr wchar_t kAborted[] = L"failed: the companion ended on an error of its own (exit code 5)";
 
 // check
+inline constexpr wchar_t kLookedAt[] = L"looked at: ";
+inline constexpr wchar_t kLayerSeparator[] = L"; ";
 inline constexpr wchar_t kRegistered[] = L"registered: ";
 inline constexpr wchar_t kNotRegisteredLine[] = L"registered: none";
 inline constexpr wchar_t kModule[] = L"module: ";
@@ -27,6 +30,9 @@ inline constexpr wchar_t kNotTheControlsModule[] = L" (not the control's module:
 inline constexpr wchar_t kFile[] = L"file: ";
 inline constexpr wchar_t kKey[] = L"key: ";
 inline constexpr wchar_t kLeftover[] = L"leftover ";
+inline constexpr wchar_t kProfilesNotLoaded[] =
+    L"not looked at: profiles of users who are not logged on (their classes are not loaded): ";
+inline constexpr wchar_t kProfilesNotLoadedAdvice[] = L"; a run while they are logged on covers them";
 inline constexpr wchar_t kCheckRegistered[] = L"result: registered; 'remove' removes it";
 inline constexpr wchar_t kCheckNotRegistered[] = L"result: not registered";
 inline constexpr wchar_t kCheckLeftovers[] =
@@ -39,7 +45,7 @@ inline constexpr wchar_t kRemoved[] = L"result: removed; the control is no longe
 inline constexpr wchar_t kNothingToRemove[] = L"result: not registered; nothing was deleted";
 inline constexpr wchar_t kFailed[] = L"failed: ";
 inline constexpr wchar_t kNotRemoved[] = L"result: not removed; what is listed above was deleted";
-inline constexpr wchar_t kStillThere[] = L": it is still there after two passes";
+inline constexpr wchar_t kStillThere[] = L" is still there";
 inline constexpr wchar_t kError[] = L": error ";
 
 // Where a removal stopped.
@@ -48,7 +54,7 @@ inline constexpr wchar_t kMakingFileSystemObject[] = L"creating the file-system 
 inline constexpr wchar_t kReadingRegistration[] = L"reading the registration ";
 inline constexpr wchar_t kDeletingFile[] = L"deleting file ";
 inline constexpr wchar_t kLookingForFile[] = L"looking for file ";
-inline constexpr wchar_t kRemovingRegistration[] = L"removing the registration ";
+inline constexpr wchar_t kRemovingRegistration[] = L"removing the registration: ";
 
 // What to do about it.
 inline constexpr wchar_t kAdviceAccessDenied[] = L"advice: run it elevated or as SYSTEM";

@@ -3,10 +3,12 @@
 
 #include <windows.h>
 
+#include <csignal>
 #include <exception>
 #include <string>
 
-#include "base/DllSearch.h"
+#include "base/ProcessStart.h"
+#include "base/ProcessToken.h"
 #include "console/Commands.h"
 #include "console/Output.h"
 #include "console/Texts.h"
@@ -15,8 +17,9 @@ namespace {
 
 ExitCode Run(int argc, wchar_t** argv, const Output& out, const Output& errors) {
     const std::wstring verb = argc == 2 ? argv[1] : L"";
-    if (verb == L"check") return Check(out);
-    if (verb == L"remove") return Remove(out);
+    // Other users' classes can be read as SYSTEM or elevated only; run otherwise, it looks at its own.
+    if (verb == L"check") return Check(out, ProcessToken::IsSystemOrElevated());
+    if (verb == L"remove") return Remove(out, ProcessToken::IsSystemOrElevated());
     if (verb == L"--help" || verb == L"-h" || verb == L"/?") {
         out.Line(ConsoleTexts::kUsage);
         return ExitCode::NotRegistered;
@@ -27,11 +30,27 @@ ExitCode Run(int argc, wchar_t** argv, const Output& out, const Output& errors) 
     return ExitCode::UsageError;
 }
 
+// Where every fault the companion did not expect ends: an exception that escaped, std::terminate
+// (below), and abort() called by any module of the process. One line on standard error, and the exit
+// code of another failure: abort() itself would end with 3, which reads as "access denied".
+extern "C" void EndAfterAbort(int) {
+    Output(STD_ERROR_HANDLE).Line(ConsoleTexts::kAborted);
+    ::ExitProcess(static_cast<UINT>(ExitCode::OtherFailure));
+}
+
 }  // namespace
 
+// What std::terminate does in the companion: abort(), which ends as above. This replaces libstdc++'s
+// own handler, which would print the exception's name with a demangler the size of a fifth of the exe.
+namespace __gnu_cxx {
+void __verbose_terminate_handler() {
+    std::abort();
+}
+}  // namespace __gnu_cxx
+
 int wmain(int argc, wchar_t** argv) {
-    RestrictDllSearchToSystemFolder();
-    ::HeapSetInformation(nullptr, HeapEnableTerminationOnCorruption, nullptr, 0);
+    PrepareProcess();
+    std::signal(SIGABRT, EndAfterAbort);
     const Output out(STD_OUTPUT_HANDLE);
     const Output errors(STD_ERROR_HANDLE);
     try {

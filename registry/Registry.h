@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "registry/RegistryValue.h"
 
@@ -34,5 +35,22 @@ void DeleteRegistryKey(HKEY root, const std::wstring& keyPath);
 
 // True when the key `keyPath` is there below `root`, also when it may not be opened.
 bool KeyExists(HKEY root, const std::wstring& keyPath);
+
+// ---- Looking around, for finding the layers of classes and naming places; nothing is changed ----
+
+// "HKEY_LOCAL_MACHINE", "HKEY_CURRENT_USER", "HKEY_USERS" or "HKEY_CLASSES_ROOT"; "" for another key.
+const wchar_t* RootName(HKEY root) noexcept;
+
+// The names of the subkeys of `keyPath` below `root` in `view` (0: this process's own, or
+// KEY_WOW64_64KEY); none when the key cannot be opened.
+std::vector<std::wstring> SubkeyNames(HKEY root, const std::wstring& keyPath, REGSAM view = 0);
+
+// A REG_SZ or REG_EXPAND_SZ value as text, with environment variables expanded; "" when there is none.
+std::wstring ReadExpandedText(HKEY root, const std::wstring& keyPath, const wchar_t* valueName, REGSAM view = 0);
+
+// Where the key `keyPath` below `root` is, as the registry names the key it opens: after the
+// redirection of this process's view (on 64-bit Windows a 32-bit process's CLSID keys are below
+// Wow6432Node), "HKEY_LOCAL_MACHINE\..." or "HKEY_USERS\...". "" when it cannot be opened.
+std::wstring KeyLocation(HKEY root, const std::wstring& keyPath);
 
 }  // namespace Registry

@@ -31,7 +31,30 @@ HRESULT ReasonDeleteFailed(const std::wstring& path, HRESULT reported) {
     return reported;
 }
 
+bool StartsWithFolder(const std::wstring& path, const std::wstring& folder) {
+    return path.size() >= folder.size() && (path.size() == folder.size() || path[folder.size()] == L'\\') &&
+           ::CompareStringOrdinal(path.c_str(), static_cast<int>(folder.size()), folder.c_str(),
+                                  static_cast<int>(folder.size()), TRUE) == CSTR_EQUAL;
+}
+
 }  // namespace
+
+std::wstring FileLocation(const std::wstring& path) {
+    BOOL wow64 = FALSE;
+    wchar_t system[MAX_PATH];
+    wchar_t redirected[MAX_PATH];
+    const UINT systemLength = ::GetSystemDirectoryW(system, MAX_PATH);
+    const UINT redirectedLength = ::GetSystemWow64DirectoryW(redirected, MAX_PATH);
+    if (!::IsWow64Process(::GetCurrentProcess(), &wow64) || !wow64 || systemLength == 0 || systemLength >= MAX_PATH ||
+        redirectedLength == 0 || redirectedLength >= MAX_PATH || !StartsWithFolder(path, system)) {
+        return path;
+    }
+    // The folders of the system folder that the File System Redirector leaves where they are.
+    for (const wchar_t* spared : Names::kSystemFoldersNotRedirected) {
+        if (StartsWithFolder(path, std::wstring(system, systemLength) + L"\\" + spared)) return path;
+    }
+    return std::wstring(redirected, redirectedLength) + path.substr(systemLength);
+}
 
 std::wstring FindNormalFile(const std::wstring& path) {
     const std::wstring searched = FirstPiece(path, L'\0');
@@ -60,7 +83,10 @@ Microsoft::WRL::ComPtr<IDispatch> CreateFileSystemObject() {
     CLSID classId{};
     ThrowIfFailed(::CLSIDFromProgID(Names::kFileSystemProgId, &classId), "CLSIDFromProgID");
     Microsoft::WRL::ComPtr<IDispatch> object;
-    ThrowIfFailed(::CoCreateInstance(classId, nullptr, CLSCTX_SERVER, IID_PPV_ARGS(&object)), "CoCreateInstance");
+    // In this process: the fixed paths lead to SysWOW64 only in a WoW64 process, and a local server
+    // (a 64-bit process) would take them to the 64-bit system folder.
+    ThrowIfFailed(::CoCreateInstance(classId, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&object)),
+                  "CoCreateInstance");
     return object;
 }
 
@@ -87,6 +113,12 @@ void FileDeleter::InvokeDeleteFile(const std::wstring& path) {
     ::SysFreeString(exception.bstrSource);
     ::SysFreeString(exception.bstrDescription);
     ::SysFreeString(exception.bstrHelpFile);
+    // A by-reference argument may come back replaced, the callee having freed the string it was given:
+    // what the reference holds now is ours to free, and only that.
+    if (byReference != argument.Get()) {
+        argument.Release();
+        argument.Reset(byReference);
+    }
     if (FAILED(hr)) throw WindowsError("FileSystemObject.DeleteFile", ReasonDeleteFailed(path, hr));
 }
 

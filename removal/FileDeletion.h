@@ -14,6 +14,10 @@
 // when the search itself fails.
 std::wstring FindNormalFile(const std::wstring& path);
 
+// Where a path of this process's view is, as a person finds it in Explorer: on 64-bit Windows the
+// system folder of a 32-bit process is SysWOW64 (but for the few subfolders the redirection spares).
+std::wstring FileLocation(const std::wstring& path);
+
 // A new file-system object by ProgID. Throws WindowsError.
 Microsoft::WRL::ComPtr<IDispatch> CreateFileSystemObject();
 

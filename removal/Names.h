@@ -8,10 +8,24 @@ namespace Names {
 inline constexpr wchar_t kFileSystemProgId[] = L"Scripting.FileSystemObject";
 inline constexpr wchar_t kDeleteFileMethod[] = L"DeleteFile";
 
-// The control's class registration, below HKEY_CLASSES_ROOT.
+// Where class registrations are kept, each a layer of what HKEY_CLASSES_ROOT shows: the machine's,
+// the running user's, and (below HKEY_USERS) those of each user logged on now, a key named by the
+// user's SID followed by the suffix.
+inline constexpr wchar_t kMachineClasses[] = L"Software\\Classes";  // below HKEY_LOCAL_MACHINE
+inline constexpr wchar_t kUserClasses[] = L"Software\\Classes";     // below HKEY_CURRENT_USER
+inline constexpr wchar_t kLoadedClassesSuffix[] = L"_Classes";       // below HKEY_USERS
+// The machine's profiles, a key per user's SID, in the 64-bit view, where Windows keeps them.
+inline constexpr wchar_t kProfileList[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
+inline constexpr wchar_t kProfileFolderValue[] = L"ProfileImagePath";
+// Profiles of services, never logged on: LocalSystem, LocalService, NetworkService.
+inline constexpr const wchar_t* kServiceProfiles[] = {L"S-1-5-18", L"S-1-5-19", L"S-1-5-20"};
+
+// The control's class registration, below a layer's classes.
 inline constexpr wchar_t kClassKey[] = L"CLSID\\{3F6B2C81-7D4E-4A19-9C05-62E8B1D4A7F3}";
 // Its default value names the control's module, followed by a comma and a resource number.
-inline constexpr wchar_t kModulePathKey[] = L"CLSID\\{3F6B2C81-7D4E-4A19-9C05-62E8B1D4A7F3}\\ToolboxBitmap32";
+inline constexpr wchar_t kModulePathSuffix[] = L"\\ToolboxBitmap32";
+// What COM and the browser load the control through.
+inline constexpr wchar_t kInprocServerSuffix[] = L"\\InprocServer32";
 // The browser's record of the download, below HKEY_LOCAL_MACHINE.
 inline constexpr wchar_t kUnitKey[] =
     L"SOFTWARE\\Microsoft\\Code Store Database\\Distribution Units\\{3F6B2C81-7D4E-4A19-9C05-62E8B1D4A7F3}";
@@ -55,9 +69,13 @@ inline constexpr wchar_t kMakerFolder[] = L"C:\\WINDOWS\\system32\\Morvex";
 inline constexpr wchar_t kConflictFolderPrefix[] = L"C:\\WINDOWS\\Downloaded Program Files\\CONFLICT.";
 inline constexpr int kFirstConflictFolder = 1;
 inline constexpr int kLastConflictFolder = 100;
+// Below the system folder, what a 32-bit process on 64-bit Windows sees where it is, not in SysWOW64.
+inline constexpr const wchar_t* kSystemFoldersNotRedirected[] = {
+    L"catroot", L"catroot2", L"DriverStore", L"drivers\\etc", L"LogFiles", L"spool"};
 
 // Predefined roots by their 32-bit handle values.
-inline const HKEY kClassesRoot = HKEY_CLASSES_ROOT;
 inline const HKEY kLocalMachine = HKEY_LOCAL_MACHINE;
+inline const HKEY kCurrentUser = HKEY_CURRENT_USER;
+inline const HKEY kUsers = HKEY_USERS;
 
 }  // namespace Names

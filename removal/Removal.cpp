@@ -16,22 +16,23 @@
 
 namespace {
 
-// On Windows HKEY_CLASSES_ROOT shows a per-user registration over the machine-wide one: deleting
-// the first lets the second show through, and a second pass removes that.
-constexpr int kPasses = 2;
+std::wstring KeyPlace(const RegistryKey& key) { return KeyPlace(key.root, key.path); }
 
-std::wstring KeyName(const RegistryKey& key) {
-    return (key.root == Names::kClassesRoot ? L"HKEY_CLASSES_ROOT\\" : L"HKEY_LOCAL_MACHINE\\") + key.path;
+RemovalFailure StoppedAt(RemovalStep step, std::wstring subject) { return {step, std::move(subject), S_OK, {}}; }
+
+// A key that stays, for the report: where it is, and in which layer.
+std::wstring Staying(const RegistryKey& key, const ClassesLayer& layer) {
+    return KeyPlace(key) + L" (" + layer.description + L")";
 }
 
 }  // namespace
 
-std::wstring ReadRegisteredModulePath() {
+std::wstring ReadRegisteredModulePath(const ClassesLayer& layer) {
+    const RegistryKey key = ModulePathKey(layer);
     LONG openResult = ERROR_SUCCESS;
     // ToolboxBitmap32, not InprocServer32: the control's own registration names its module there,
     // as "<path>, <bitmap>", and that is the value the removal has always gone by.
-    std::wstring modulePath =
-        Registry::ReadRegistryValue(Names::kClassesRoot, Names::kModulePathKey, L"", &openResult).ToText();
+    std::wstring modulePath = Registry::ReadRegistryValue(key.root, key.path, L"", &openResult).ToText();
     // A registration we may not open is there all the same: say so, rather than "not found".
     if (openResult == ERROR_ACCESS_DENIED) {
         throw WindowsError::FromWin32("the registration cannot be opened", static_cast<DWORD>(openResult));
@@ -39,45 +40,53 @@ std::wstring ReadRegisteredModulePath() {
     return modulePath;
 }
 
-std::wstring ModulePathKeyName() { return KeyName({Names::kClassesRoot, Names::kModulePathKey}); }
-
-ControlSurvey SurveyControl(RemovalFailure& at) {
-    ControlSurvey survey;
-    at = {RemovalStep::ReadingRegistration, ModulePathKeyName()};
-    survey.modulePath = ReadRegisteredModulePath();
-    survey.registeredModule = RegisteredModule(survey.modulePath);
-    survey.registeredModuleIsControls = IsControlModulePath(survey.registeredModule);
-    for (const std::wstring& file : ControlFiles(survey.modulePath)) {
-        at = {RemovalStep::LookingForFile, file};
-        if (!FindNormalFile(file).empty()) survey.files.push_back(file);
-    }
-    survey.keys = PresentRegistrationKeys();
-    return survey;
+std::wstring KeyPlace(HKEY root, const std::wstring& path) {
+    const std::wstring place = Registry::KeyLocation(root, path);
+    return place.empty() ? std::wstring(Registry::RootName(root)) + L"\\" + path : place;
 }
 
-std::vector<std::wstring> PresentRegistrationKeys() {
+std::vector<std::wstring> PresentRegistrationKeys(bool loggedOnUsers) {
     std::vector<std::wstring> present;
-    for (const RegistryKey& key : RegistrationKeys()) {
-        if (Registry::KeyExists(key.root, key.path)) present.push_back(KeyName(key));
+    for (const RegistryKey& key : RegistrationKeys(ClassesLayers(loggedOnUsers))) {
+        if (Registry::KeyExists(key.root, key.path)) present.push_back(KeyPlace(key));
     }
     return present;
 }
 
+ControlSurvey SurveyControl(RemovalFailure& at, bool loggedOnUsers) {
+    ControlSurvey survey;
+    std::vector<std::wstring> modulePaths;
+    survey.layers = ClassesLayers(loggedOnUsers);
+    for (const ClassesLayer& layer : survey.layers) {
+        at = StoppedAt(RemovalStep::ReadingRegistration, KeyPlace(ModulePathKey(layer)));
+        std::wstring modulePath = ReadRegisteredModulePath(layer);
+        if (modulePath.empty()) continue;
+        modulePaths.push_back(modulePath);
+        survey.registrations.push_back({layer, std::move(modulePath)});
+    }
+    // Without a registration the removal deletes no file: the fixed folders' copies are leftovers.
+    for (const std::wstring& file : ControlFiles(modulePaths)) {
+        at = StoppedAt(RemovalStep::LookingForFile, file);
+        if (!FindNormalFile(file).empty()) survey.files.push_back(file);
+    }
+    survey.keys = PresentRegistrationKeys(loggedOnUsers);
+    if (loggedOnUsers) survey.profilesNotLoaded = ProfilesNotLoaded();
+    return survey;
+}
+
 struct ControlRemoval::State {
     std::function<void(const std::wstring&)> fileDeleted;
+    bool loggedOnUsers = false;
     RemovalFailure failure;
     // COM is started when the removal first needs it, and kept, like the object, until the end.
     std::optional<ComApartment> com;
     std::optional<FileDeleter> fileDeleter;
 
-    void At(RemovalStep step, std::wstring subject) {
-        failure.step = step;
-        failure.subject = std::move(subject);
-    }
+    void At(RemovalStep step, std::wstring subject) { failure = StoppedAt(step, std::move(subject)); }
 
-    std::wstring ReadModulePath() {
-        At(RemovalStep::ReadingRegistration, ModulePathKeyName());
-        return ReadRegisteredModulePath();
+    std::wstring ReadModulePath(const ClassesLayer& layer) {
+        At(RemovalStep::ReadingRegistration, KeyPlace(ModulePathKey(layer)));
+        return ReadRegisteredModulePath(layer);
     }
 
     void DeleteFileIfPresent(const std::wstring& path) {
@@ -85,10 +94,18 @@ struct ControlRemoval::State {
         if (fileDeleter->DeleteFileIfPresent(path) && fileDeleted) fileDeleted(failure.subject);
     }
 
-    // One pass over everything the registration and the fixed folders name.
-    void RemoveFilesAndKeys(const std::wstring& modulePath) {
-        for (const std::wstring& file : ControlFiles(modulePath)) DeleteFileIfPresent(file);
-        for (const RegistryKey& key : RegistrationKeys()) Registry::DeleteRegistryKey(key.root, key.path);
+    // What is left in each layer that would still load the control: its module path, or the key
+    // COM loads it through. A key kept only for a subkey of someone else's does neither.
+    std::vector<std::wstring> StillRegistered(const std::vector<ClassesLayer>& layers) {
+        std::vector<std::wstring> staying;
+        for (const ClassesLayer& layer : layers) {
+            if (!ReadModulePath(layer).empty()) staying.push_back(Staying(ModulePathKey(layer), layer));
+            const RegistryKey inprocServer = InprocServerKey(layer);
+            if (Registry::KeyExists(inprocServer.root, inprocServer.path)) {
+                staying.push_back(Staying(inprocServer, layer));
+            }
+        }
+        return staying;
     }
 
     RemovalOutcome Run(const std::function<bool()>& confirm) {
@@ -99,21 +116,29 @@ struct ControlRemoval::State {
         fileDeleter.emplace(CreateFileSystemObject());
         if (!confirm()) return RemovalOutcome::Cancelled;
 
-        std::wstring modulePath = ReadModulePath();
-        if (modulePath.empty()) return RemovalOutcome::NotRegistered;
-        for (int pass = 0; pass < kPasses && !modulePath.empty(); ++pass) {
-            RemoveFilesAndKeys(modulePath);
-            modulePath = ReadModulePath();
+        const std::vector<ClassesLayer> layers = ClassesLayers(loggedOnUsers);
+        std::vector<std::wstring> modulePaths;
+        for (const ClassesLayer& layer : layers) {
+            std::wstring modulePath = ReadModulePath(layer);
+            if (!modulePath.empty()) modulePaths.push_back(std::move(modulePath));
         }
-        if (modulePath.empty()) return RemovalOutcome::Removed;
-        failure = {RemovalStep::RemovingRegistration, ModulePathKeyName(), S_OK};
+        if (modulePaths.empty()) return RemovalOutcome::NotRegistered;
+
+        for (const std::wstring& file : ControlFiles(modulePaths)) DeleteFileIfPresent(file);
+        for (const RegistryKey& key : RegistrationKeys(layers)) Registry::DeleteRegistryKey(key.root, key.path);
+
+        // The outcome is what the registry shows now, not what the deletions were asked to do.
+        std::vector<std::wstring> staying = StillRegistered(layers);
+        if (staying.empty()) return RemovalOutcome::Removed;
+        failure = {RemovalStep::RemovingRegistration, staying.front(), S_OK, std::move(staying)};
         return RemovalOutcome::Failed;
     }
 };
 
-ControlRemoval::ControlRemoval(std::function<void(const std::wstring&)> fileDeleted)
+ControlRemoval::ControlRemoval(std::function<void(const std::wstring&)> fileDeleted, bool loggedOnUsers)
     : m_state(std::make_unique<State>()) {
     m_state->fileDeleted = std::move(fileDeleted);
+    m_state->loggedOnUsers = loggedOnUsers;
 }
 
 ControlRemoval::~ControlRemoval() = default;

@@ -2,16 +2,28 @@
 
 #include "removal/RemovalPlan.h"
 
+#include <algorithm>
 #include <cwctype>
 
 #include "base/Text.h"
 #include "removal/Names.h"
 
-std::vector<RegistryKey> RegistrationKeys() {
+namespace {
+
+RegistryKey ClassKey(const ClassesLayer& layer, const wchar_t* suffix) {
+    return {layer.root, layer.classes + L"\\" + Names::kClassKey + suffix};
+}
+
+}  // namespace
+
+std::vector<RegistryKey> ClassKeys(const ClassesLayer& layer) {
     std::vector<RegistryKey> keys;
-    for (const wchar_t* suffix : Names::kClassKeySuffixes) {
-        keys.push_back({Names::kClassesRoot, std::wstring(Names::kClassKey) + suffix});
-    }
+    for (const wchar_t* suffix : Names::kClassKeySuffixes) keys.push_back(ClassKey(layer, suffix));
+    return keys;
+}
+
+std::vector<RegistryKey> DistributionUnitKeys() {
+    std::vector<RegistryKey> keys;
     for (const wchar_t* subkey : Names::kUnitSubkeys) {
         std::wstring path = Names::kUnitKey;
         if (*subkey) path.append(L"\\").append(subkey);
@@ -19,6 +31,19 @@ std::vector<RegistryKey> RegistrationKeys() {
     }
     return keys;
 }
+
+std::vector<RegistryKey> RegistrationKeys(const std::vector<ClassesLayer>& layers) {
+    std::vector<RegistryKey> keys;
+    for (const ClassesLayer& layer : layers) {
+        for (RegistryKey& key : ClassKeys(layer)) keys.push_back(std::move(key));
+    }
+    for (RegistryKey& key : DistributionUnitKeys()) keys.push_back(std::move(key));
+    return keys;
+}
+
+RegistryKey ModulePathKey(const ClassesLayer& layer) { return ClassKey(layer, Names::kModulePathSuffix); }
+
+RegistryKey InprocServerKey(const ClassesLayer& layer) { return ClassKey(layer, Names::kInprocServerSuffix); }
 
 std::vector<std::wstring> ControlFolders() {
     std::vector<std::wstring> folders = {Names::kSystemFolder, Names::kMakerFolder};
@@ -44,11 +69,16 @@ std::wstring RegisteredModule(const std::wstring& modulePath) {
     return FirstPiece(FirstPiece(modulePath, L','), L'\0');
 }
 
-std::vector<std::wstring> ControlFiles(const std::wstring& modulePath) {
+std::vector<std::wstring> ControlFiles(const std::vector<std::wstring>& modulePaths) {
     std::vector<std::wstring> files;
     // Any program of the user can write a class registration; only the control's own module is deleted.
-    const std::wstring registeredModule = RegisteredModule(modulePath);
-    if (IsControlModulePath(registeredModule)) files.push_back(registeredModule);
+    for (const std::wstring& modulePath : modulePaths) {
+        const std::wstring registeredModule = RegisteredModule(modulePath);
+        if (IsControlModulePath(registeredModule) &&
+            std::find(files.begin(), files.end(), registeredModule) == files.end()) {
+            files.push_back(registeredModule);
+        }
+    }
     for (const std::wstring& folder : ControlFolders()) {
         files.push_back(folder + Names::kModuleFileName);
         files.push_back(folder + Names::kSetupFileName);

@@ -26,17 +26,26 @@ using Installation::Show;
 
 const std::wstring kNul(1, L'\0');
 
-// Children always before their parent; the class keys below HKEY_CLASSES_ROOT, then the
-// distribution unit below HKEY_LOCAL_MACHINE.
-TEST(RemovalPlan, DeletesTheNineteenKeysInThisOrder) {
-    const std::vector<Expected::Key> expected = Expected::RegistrationKeys();
-    const std::vector<RegistryKey> keys = RegistrationKeys();
+// Children always before their parent: the fourteen class keys of each layer of classes in turn,
+// then the distribution unit below HKEY_LOCAL_MACHINE.
+TEST(RemovalPlan, DeletesTheClassKeysOfEachLayerThenTheDistributionUnit) {
+    const ClassesLayer machine{HKEY_LOCAL_MACHINE, L"Software\\Classes", L"machine"};
+    const ClassesLayer user{HKEY_USERS, L"S-1-5-21-1-2-3-1001_Classes", L"user"};
+    std::vector<Expected::Key> expected;
+    for (const Expected::Classes& classes :
+         {Expected::Classes{HKEY_LOCAL_MACHINE, L"Software\\Classes\\"}, Expected::LoggedOnUserClasses(L"S-1-5-21-1-2-3-1001")}) {
+        for (const Expected::Key& key : Expected::ClassKeys(classes)) expected.push_back(key);
+    }
+    for (const Expected::Key& key : Expected::UnitKeys()) expected.push_back(key);
+    const std::vector<RegistryKey> keys = RegistrationKeys({machine, user});
     ASSERT_EQ(keys.size(), expected.size());
     for (std::size_t i = 0; i < keys.size(); ++i) {
         SCOPED_TRACE(i + 1);
-        EXPECT_EQ(keys[i].path, expected[i].path);
+        EXPECT_EQ(Show(keys[i].path), Show(expected[i].path));
         EXPECT_EQ(keys[i].root, expected[i].root);
     }
+    EXPECT_EQ(Show(ModulePathKey(user).path), Show(Expected::ModulePathKey(Expected::LoggedOnUserClasses(L"S-1-5-21-1-2-3-1001")).path));
+    EXPECT_EQ(Show(InprocServerKey(machine).path), Show(L"Software\\Classes\\" + std::wstring(Expected::kClassKey) + L"\\InprocServer32"));
 }
 
 // Two fixed folders, then CONFLICT.1 to CONFLICT.100 in decimal without leading zeros, every one;
@@ -117,11 +126,17 @@ TEST(RemovalPlan, DeletesARegisteredPathOnlyWhenItNamesTheControlModule) {
 
     // The files deleted: the registered module (before the bitmap's number, up to a NUL) first, when
     // it is the control's; the folders' files either way.
+    // Each layer's module in the order of the layers, the same one once.
     const std::size_t folderFiles = 2 * ControlFolders().size();
-    EXPECT_EQ(ControlFiles(L"C:\\x\\Qelpad80.dll, 1").front(), L"C:\\x\\Qelpad80.dll");
-    EXPECT_EQ(ControlFiles(L"C:\\x\\Qelpad80.dll" + kNul + L", 1").front(), L"C:\\x\\Qelpad80.dll");
-    EXPECT_EQ(ControlFiles(L"C:\\x\\Qelpad80.dll, 1").size(), folderFiles + 1);
-    EXPECT_EQ(ControlFiles(L"C:\\keep\\important.dll, 1").size(), folderFiles);
+    EXPECT_EQ(ControlFiles({L"C:\\x\\Qelpad80.dll, 1"}).front(), L"C:\\x\\Qelpad80.dll");
+    EXPECT_EQ(ControlFiles({L"C:\\x\\Qelpad80.dll" + kNul + L", 1"}).front(), L"C:\\x\\Qelpad80.dll");
+    EXPECT_EQ(ControlFiles({L"C:\\x\\Qelpad80.dll, 1"}).size(), folderFiles + 1);
+    EXPECT_EQ(ControlFiles({L"C:\\keep\\important.dll, 1"}).size(), folderFiles);
+    const std::vector<std::wstring> both =
+        ControlFiles({L"C:\\x\\Qelpad80.dll, 1", L"C:\\keep\\important.dll", L"C:\\y\\Qelpad80.dll", L"C:\\x\\Qelpad80.dll"});
+    EXPECT_EQ(both.size(), folderFiles + 2);
+    EXPECT_EQ(both[0], L"C:\\x\\Qelpad80.dll");
+    EXPECT_EQ(both[1], L"C:\\y\\Qelpad80.dll");
 }
 
 // The search asked before every deletion, against real files in a folder of this test's own.

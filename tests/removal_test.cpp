@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "Scenario.h"
 #include "base/Unique.h"
 #include "support/Driver.h"
 #include "support/Expected.h"
@@ -21,6 +22,7 @@ namespace {
 
 using namespace Expected;
 using namespace Installation;
+using namespace Scenario;
 
 // ---- Driving the tool ----
 
@@ -108,65 +110,7 @@ void RunRemoval(Outcome outcome) {
     ExpectOutcome(app, ConfirmRemoval(app), outcome);
 }
 
-// ---- The console companion ----
-
-// One run of the console companion: its exit code and its output as lines. The output must be UTF-8
-// (it is redirected to a pipe, as deployment systems capture it).
-struct ConsoleResult {
-    DWORD exitCode = STILL_ACTIVE;
-    std::string bytes;
-    std::vector<std::wstring> lines;
-    bool Has(const std::wstring& line) const { return std::find(lines.begin(), lines.end(), line) != lines.end(); }
-    std::vector<std::wstring> Starting(const std::wstring& prefix) const {
-        std::vector<std::wstring> found;
-        for (const std::wstring& line : lines) {
-            if (line.rfind(prefix, 0) == 0) found.push_back(line.substr(prefix.size()));
-        }
-        return found;
-    }
-};
-
-ConsoleResult RunConsole(const std::wstring& arguments) {
-    const ConsoleRun run = RunConsoleProgram(ExeBesideThisProgram(L"Qelpad80RemoverCli.exe"), arguments);
-    ConsoleResult result{run.exitCode, run.output, {}};
-    const int size = ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, run.output.data(),
-                                           static_cast<int>(run.output.size()), nullptr, 0);
-    EXPECT_TRUE(size > 0 || run.output.empty()) << "the output is not UTF-8";
-    std::wstring text(static_cast<std::size_t>(size > 0 ? size : 0), L'\0');
-    if (size > 0) {
-        ::MultiByteToWideChar(CP_UTF8, 0, run.output.data(), static_cast<int>(run.output.size()), text.data(), size);
-    }
-    for (std::size_t start = 0; start < text.size();) {
-        const std::size_t end = text.find(L"\r\n", start);
-        EXPECT_NE(end, std::wstring::npos) << "a line does not end in CR LF";
-        result.lines.push_back(text.substr(start, end - start));
-        if (end == std::wstring::npos) break;
-        start = end + 2;
-    }
-    return result;
-}
-
-std::vector<std::wstring> KeyNames(const std::vector<Key>& keys) {
-    std::vector<std::wstring> names;
-    for (const Key& key : keys) {
-        names.push_back((key.root == HKEY_CLASSES_ROOT ? L"HKEY_CLASSES_ROOT\\" : L"HKEY_LOCAL_MACHINE\\") + key.path);
-    }
-    return names;
-}
-
 // ---- What is on the machine ----
-
-void ExpectFiles(const std::vector<std::wstring>& files, bool present, const char* what) {
-    for (const std::wstring& file : files) {
-        EXPECT_EQ(FileExists(file), present) << Show(file) << (present ? " is gone: " : " is left: ") << what;
-    }
-}
-
-void ExpectKeys(const std::vector<Key>& keys, bool present, const char* what) {
-    for (const Key& key : keys) {
-        EXPECT_EQ(KeyExists(key), present) << Describe(key) << (present ? " is gone: " : " is left: ") << what;
-    }
-}
 
 // Runs the tool with another current folder, so that relative paths have somewhere to point.
 class CurrentFolder {
@@ -183,22 +127,8 @@ private:
     wchar_t m_previous[MAX_PATH] = {};
 };
 
-class Removal : public ::testing::Test {
+class Removal : public WithBystanders {
 protected:
-    void SetUp() override {
-        m_canaries = PlantCanaryFiles();
-        m_sentinels = PlantSentinelKeys();
-        m_bystanders = Plant64BitBystanders();
-    }
-
-    // A tool built 64-bit would look in the 64-bit views, and delete these instead.
-    void TearDown() override {
-        ExpectFiles(m_canaries, true, "a canary");
-        for (const Key& sentinel : m_sentinels) EXPECT_TRUE(SentinelIntact(sentinel)) << Describe(sentinel);
-        ExpectFiles(m_bystanders, true, "the 64-bit copy is not the control the tool removes");
-        ExpectKeys(RegistrationKeysIn64BitView(), true, "the 64-bit registration is not the control's");
-    }
-
     // Files a registered module path may point at, and that must stay.
     static std::vector<std::wstring> PlantKeepFolder() {
         const std::vector<std::wstring> files = {
@@ -220,10 +150,6 @@ protected:
         ExpectFiles(files, false, "the removal goes on");
         ExpectKeys(RegistrationKeys(), false, "the removal goes on");
     }
-
-    std::vector<std::wstring> m_canaries;
-    std::vector<Key> m_sentinels;
-    std::vector<std::wstring> m_bystanders;
 };
 
 // ---- The scenarios ----
@@ -340,30 +266,68 @@ TEST_F(Removal, FullRemovalByEnterAloneLeavesNothingOfTheControl) {
     ExpectKeys(RegistrationKeys(), false, "the removal finished");
 }
 
-// A key that the deletion cannot remove stands for a registration that shows again after the
-// deletion, as a machine-wide one does on Windows once the per-user one that hid it is gone
-// (HKEY_CLASSES_ROOT merges HKCU\Software\Classes over HKLM\Software\Classes). Wine does not
-// merge (its HKEY_CLASSES_ROOT is HKLM\Software\Classes alone), so that case cannot be planted
-// here. A foreign child below ToolboxBitmap32 makes RegDeleteKeyA refuse it, and with it its
-// parent the class key: after both passes the registration still reads, and the tool must not
-// say it succeeded. Everything else of the control is gone.
-TEST_F(Removal, RegistrationThatStaysAfterBothPassesIsAFailure) {
-    const std::vector<std::wstring> files = PlantInstallation();
-    const Key foreign{HKEY_CLASSES_ROOT, std::wstring(kModulePathKey) + L"\\Foreign"};
-    PlantKey(foreign);
-
-    AppProcess app;
-    ASSERT_NE(app.MainWindow(), nullptr);
-    ASSERT_NO_FATAL_FAILURE(ExpectOutcome(app, ConfirmRemoval(app), Outcome::Failed));
-    ExpectFiles(files, false, "both passes delete the files");
-    const std::vector<std::wstring> stay = {kModulePathKey, kClassKey};
-    for (const Key& key : RegistrationKeys()) {
-        const bool stays = std::find(stay.begin(), stay.end(), key.path) != stay.end();
-        EXPECT_EQ(KeyExists(key), stays) << Describe(key);
+// HKEY_CLASSES_ROOT shows the running user's classes over the machine's; the tool looks at each
+// layer by name (Wine's HKEY_CLASSES_ROOT shows the machine's alone). Registered for the user alone,
+// the control is found and removed; registered in both, each naming a module of its own, both
+// modules and both layers' keys go, with the files of every folder.
+TEST_F(Removal, EachLayerOfClassesIsRemoved) {
+    const std::wstring userModule = ModuleIn(L"C:\\users\\Public\\Tavrex");
+    {
+        SCOPED_TRACE("the user's classes alone");
+        PlantRegistration(kUserClasses, userModule);
+        const std::vector<std::wstring> files = PlantControlFiles(TypicalFolders());
+        RunRemoval(Outcome::Removed);
+        ExpectFiles(files, false, "the control was registered for the user");
+        EXPECT_FALSE(FileExists(userModule)) << "the user's registered module is left";
+        ExpectKeys(ClassKeys(kUserClasses), false, "the user's registration");
+        ExpectKeys(UnitKeys(), false, "the distribution unit");
     }
-    EXPECT_TRUE(KeyExists(foreign));
-    EXPECT_EQ(DefaultValue({HKEY_CLASSES_ROOT, kModulePathKey}), ModuleIn(kRegisteredFolder) + L", 1")
-        << "the registration the tool could not remove";
+    {
+        SCOPED_TRACE("the user's classes and the machine's");
+        PlantRegistration(kUserClasses, userModule);
+        const std::vector<std::wstring> files = PlantInstallation();
+        RunRemoval(Outcome::Removed);
+        ExpectFiles(files, false, "the machine's registration and the folders");
+        EXPECT_FALSE(FileExists(userModule)) << "the user's registered module is left";
+        ExpectKeys(RegistrationKeys(), false, "the machine's registration");
+        ExpectKeys(ClassKeys(kUserClasses), false, "the user's registration");
+    }
+}
+
+// A key kept by the registry because it holds a subkey of someone else's, when it is the key through
+// which COM loads the control (InprocServer32) or the one that names its module (ToolboxBitmap32),
+// in whichever layer: the tool must not say it succeeded. The files and every other key go.
+TEST_F(Removal, KeyThatStillLoadsTheControlIsAFailure) {
+    const std::wstring userModule = ModuleIn(L"C:\\users\\Public\\Tavrex");
+    const struct {
+        const char* what;
+        Classes classes;
+        const wchar_t* held;
+    } cases[] = {
+        {"InprocServer32 in the machine's classes", kMachineClasses, L"\\InprocServer32"},
+        {"ToolboxBitmap32 in the user's classes", kUserClasses, L"\\ToolboxBitmap32"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<std::wstring> files = PlantInstallation();
+        PlantRegistration(kUserClasses, userModule);
+        files.push_back(userModule);
+        const Key held{c.classes.root, ClassKey(c.classes).path + c.held};
+        const Key foreign{held.root, held.path + L"\\Foreign"};
+        PlantKey(foreign);
+
+        RunRemoval(Outcome::Failed);
+        ExpectFiles(files, false, "files come first, in every layer");
+        for (const Classes& classes : {kMachineClasses, kUserClasses}) {
+            for (const Key& key : ClassKeys(classes)) {
+                const bool stays = key.root == held.root && (key.path == held.path || key.path == ClassKey(c.classes).path);
+                EXPECT_EQ(KeyExists(key), stays) << Describe(key);
+            }
+        }
+        ExpectKeys(UnitKeys(), false, "the distribution unit");
+        EXPECT_TRUE(KeyExists(foreign));
+        ASSERT_EQ(ERROR_SUCCESS, ::RegDeleteTreeW(held.root, ClassKey(c.classes).path.c_str()));
+    }
 }
 
 // Without a comma the whole value is the path, and the value's stored NUL comes with it.
@@ -578,100 +542,6 @@ TEST_F(Removal, MissingKeysArePassedOverAndNoTreeIsDeleted) {
     EXPECT_FALSE(KeyExists({HKEY_CLASSES_ROOT, kModulePathKey}));
     EXPECT_TRUE(KeyExists(foreign)) << "a key the removal does not name was deleted";
     EXPECT_TRUE(KeyExists({HKEY_CLASSES_ROOT, kClassKey})) << "the registry does not delete a key with children";
-}
-
-// ---- Unattended, through the console companion ----
-
-// check, remove, check on a typical installation whose registered folder's name is not ASCII (the
-// output is redirected, so it is UTF-8, and holds the paths exactly). check lists the registration,
-// every planted file and key and nothing else (the 64-bit copy is not in its view); remove deletes
-// what the window's full removal deletes, saying so line by line; then check finds nothing.
-TEST_F(Removal, ConsoleCheckRemoveCheck) {
-    const std::wstring registeredFolder = L"C:\\Program Files\\Tavrex Caf\u00E9";
-    const std::vector<std::wstring> files = PlantInstallation(TypicalFolders(), ModuleIn(registeredFolder));
-
-    ConsoleResult check = RunConsole(L"check");
-    EXPECT_EQ(check.exitCode, 1u) << "registered: a detection asks for the remediation";
-    EXPECT_NE(check.bytes.find("Tavrex Caf\xC3\xA9"), std::string::npos) << "not UTF-8: " << check.bytes;
-    EXPECT_EQ(check.Starting(L"registered: "), std::vector<std::wstring>{ModuleIn(registeredFolder) + L", 1"});
-    EXPECT_EQ(check.Starting(L"module: "), std::vector<std::wstring>{ModuleIn(registeredFolder)});
-    EXPECT_EQ(check.Starting(L"file: "), files);
-    EXPECT_EQ(check.Starting(L"key: "), KeyNames(RegistrationKeys()));
-    EXPECT_EQ(check.lines.size(), 2 + files.size() + RegistrationKeys().size() + 1) << "lines of nothing planted";
-
-    const ConsoleResult remove = RunConsole(L"remove");
-    EXPECT_EQ(remove.exitCode, 0u);
-    EXPECT_EQ(remove.Starting(L"deleted file: "), files);
-    EXPECT_EQ(remove.Starting(L"deleted key: "), KeyNames(RegistrationKeys()));
-    EXPECT_TRUE(remove.Has(L"result: removed; the control is no longer registered"));
-    ExpectFiles(files, false, "remove finished");
-    ExpectKeys(RegistrationKeys(), false, "remove finished");
-
-    check = RunConsole(L"check");
-    EXPECT_EQ(check.exitCode, 0u);
-    EXPECT_EQ(check.lines, (std::vector<std::wstring>{L"registered: none", L"result: not registered"}));
-
-    EXPECT_EQ(RunConsole(L"--help").exitCode, 0u);
-    for (const wchar_t* wrong : {L"", L"delete", L"check remove", L"/remove"}) {
-        SCOPED_TRACE(Show(wrong));
-        const ConsoleResult run = RunConsole(wrong);
-        EXPECT_EQ(run.exitCode, 2u) << "a usage error";
-        EXPECT_TRUE(run.lines.empty()) << "a usage error goes to standard error";
-    }
-}
-
-// Files and keys without a registration are leftovers: check lists them and asks for nothing,
-// and remove, like the window, deletes nothing.
-TEST_F(Removal, ConsoleListsLeftoversAndLeavesThem) {
-    const std::vector<std::wstring> files = PlantInstallation();
-    ASSERT_EQ(ERROR_SUCCESS, ::RegDeleteKeyW(HKEY_CLASSES_ROOT, kModulePathKey));
-    std::vector<Key> others = RegistrationKeys();
-    others.erase(std::find_if(others.begin(), others.end(), [](const Key& k) { return k.path == kModulePathKey; }));
-
-    const ConsoleResult check = RunConsole(L"check");
-    EXPECT_EQ(check.exitCode, 0u) << "nothing that remove could change";
-    EXPECT_TRUE(check.Has(L"registered: none"));
-    // Without a registration the registered module is not the control's to name: the fixed folders only.
-    EXPECT_EQ(check.Starting(L"leftover file: "), std::vector<std::wstring>(files.begin() + 1, files.end()));
-    EXPECT_EQ(check.Starting(L"leftover key: "), KeyNames(others));
-
-    const ConsoleResult remove = RunConsole(L"remove");
-    EXPECT_EQ(remove.exitCode, 0u);
-    EXPECT_TRUE(remove.Has(L"result: not registered; nothing was deleted"));
-    EXPECT_TRUE(remove.Starting(L"deleted ").empty());
-    ExpectFiles(files, true, "the control is not registered");
-    ExpectKeys(others, true, "the control is not registered");
-}
-
-// A read-only copy stops remove as it stops the window: the failure's exit code, a line naming the
-// file and the reason, the files before it deleted and every key still there. A registered module
-// that no search accepts (a '|' in its folder) stops check and remove at that file, named so.
-TEST_F(Removal, ConsoleFailureNamesTheFileItStoppedAt) {
-    const std::vector<std::wstring> files = PlantInstallation();
-    const std::wstring readOnly = ModuleIn(ConflictFolder(50));
-    ASSERT_TRUE(::SetFileAttributesW(readOnly.c_str(), FILE_ATTRIBUTE_READONLY));
-    const auto at = std::find(files.begin(), files.end(), readOnly);
-    ASSERT_NE(at, files.end());
-
-    const ConsoleResult remove = RunConsole(L"remove");
-    EXPECT_EQ(remove.exitCode, 5u);
-    EXPECT_EQ(remove.Starting(L"deleted file: "), std::vector<std::wstring>(files.begin(), at));
-    EXPECT_EQ(remove.Starting(L"failed: deleting file " + readOnly + L": error 0x80071779").size(), 1u)
-        << "no line names the read-only file";
-    EXPECT_TRUE(remove.Starting(L"deleted key: ").empty());
-    ExpectFiles(std::vector<std::wstring>(at, files.end()), true, "remove stopped at the read-only file");
-    ExpectKeys(RegistrationKeys(), true, "files come before keys");
-
-    const std::wstring unsearchable = L"C:\\a|b\\Qelpad80.dll";
-    SetModulePath(unsearchable + L", 1");
-    for (const auto& [verb, step] : {std::pair{L"check", L"looking for file "}, std::pair{L"remove", L"deleting file "}}) {
-        SCOPED_TRACE(Show(verb));
-        const ConsoleResult run = RunConsole(verb);
-        EXPECT_EQ(run.exitCode, 5u);
-        EXPECT_EQ(run.Starting(L"failed: " + std::wstring(step) + unsearchable + L": error 0x8007007B").size(), 1u)
-            << "no line names the registered module and ERROR_INVALID_NAME";
-    }
-    ExpectKeys(RegistrationKeys(), true, "remove stopped at the registered module");
 }
 
 }  // namespace

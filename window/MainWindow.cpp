@@ -83,6 +83,10 @@ MainWindow::MainWindow(HINSTANCE instance) : m_instance(instance) {
     ThrowLastErrorIf(!::RegisterClassExW(&windowClass), "RegisterClassExW");
 }
 
+MainWindow::~MainWindow() {
+    if (m_hwnd) ::DestroyWindow(m_hwnd);
+}
+
 void MainWindow::Show(int showCommand) {
     m_hwnd = ::CreateWindowExW(kWindowExStyle, kWindowClass, Texts::kDesignCaption, kWindowStyle, 0, 0, 0, 0,
                                nullptr, nullptr, m_instance, this);
@@ -269,6 +273,12 @@ LRESULT CALLBACK MainWindow::WindowProc(HWND hwnd, UINT message, WPARAM wParam, 
             ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(window));
         }
         auto* window = reinterpret_cast<MainWindow*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+        if (message == WM_NCDESTROY) {
+            // The window's last message: from here on it leads to no object.
+            ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
+            if (window) window->m_hwnd = nullptr;
+            window = nullptr;
+        }
         return window ? window->HandleMessage(message, wParam, lParam)
                       : ::DefWindowProcW(hwnd, message, wParam, lParam);
     } catch (...) {

@@ -14,6 +14,8 @@
 class MainWindow {
 public:
     explicit MainWindow(HINSTANCE instance);
+    // Destroys the window if it still lives (an error at start-up), so that nothing reaches it after.
+    ~MainWindow();
     MainWindow(const MainWindow&) = delete;
     MainWindow& operator=(const MainWindow&) = delete;
 

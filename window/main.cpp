@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "base/DllSearch.h"
+#include "base/ProcessStart.h"
 #include "window/Ending.h"
 #include "window/MainWindow.h"
 
@@ -21,8 +21,7 @@ int RunMessageLoop(MainWindow& window) {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
-    RestrictDllSearchToSystemFolder();
-    ::HeapSetInformation(nullptr, HeapEnableTerminationOnCorruption, nullptr, 0);
+    PrepareProcess();
     try {
         MainWindow window(instance);
         window.Show(showCommand);

@@ -230,6 +230,19 @@ void TypeKey(WORD virtualKey, bool shift) {
     ::SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
 }
 
+void LoadIntoProcess(HANDLE process, const std::wstring& dll) {
+    const SIZE_T bytes = (dll.size() + 1) * sizeof(wchar_t);
+    void* remote = ::VirtualAllocEx(process, nullptr, bytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    if (!remote || !::WriteProcessMemory(process, remote, dll.c_str(), bytes, nullptr)) {
+        Fail("writing into another process's memory");
+    }
+    auto* loadLibrary = reinterpret_cast<LPTHREAD_START_ROUTINE>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "LoadLibraryW")));
+    UniqueHandle thread(::CreateRemoteThread(process, nullptr, 0, loadLibrary, remote, 0, nullptr));
+    if (!thread) Fail("CreateRemoteThread");
+    ::WaitForSingleObject(thread.Get(), kWaitMs);
+}
+
 InsideFacts ReadInside(const AppProcess& app, UINT moveToDpi) {
     InsideFacts facts;
     const std::wstring probe = ExeBesideThisProgram(L"inside_probe.dll");
@@ -245,15 +258,7 @@ InsideFacts ReadInside(const AppProcess& app, UINT moveToDpi) {
             Fail("writing the probe's request");
         }
     }
-    const SIZE_T bytes = (probe.size() + 1) * sizeof(wchar_t);
-    void* remote = ::VirtualAllocEx(app.Process(), nullptr, bytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
-    if (!remote || !::WriteProcessMemory(app.Process(), remote, probe.c_str(), bytes, nullptr)) {
-        Fail("writing into the tool's memory");
-    }
-    auto* loadLibrary = reinterpret_cast<LPTHREAD_START_ROUTINE>(
-        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "LoadLibraryW")));
-    UniqueHandle thread(::CreateRemoteThread(app.Process(), nullptr, 0, loadLibrary, remote, 0, nullptr));
-    if (!thread) Fail("CreateRemoteThread");
+    LoadIntoProcess(app.Process(), probe);
     if (!WaitUntil([&] { return ::GetFileAttributesW(report.c_str()) != INVALID_FILE_ATTRIBUTES; })) {
         Fail("waiting for the probe's report");
     }
@@ -435,6 +440,7 @@ public:
     CapturedPipe& operator=(const CapturedPipe&) = delete;
     ~CapturedPipe() { Finish(); }
     HANDLE WriteEnd() const noexcept { return m_write.Get(); }
+    HANDLE ReadEnd() const noexcept { return m_read.Get(); }
     void StartReading() {
         m_write.Reset();  // the child holds its own copy now
         m_reader = std::thread([this] {
@@ -456,7 +462,31 @@ private:
 
 }  // namespace
 
-ConsoleRun RunConsoleProgram(const std::wstring& exePath, const std::wstring& arguments, DWORD timeoutMs) {
+namespace {
+
+// The elevated token of this process: its own when it is elevated, else the one linked to it.
+UniqueHandle ElevatedToken() {
+    UniqueHandle own;
+    HANDLE raw = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY | TOKEN_DUPLICATE | TOKEN_ASSIGN_PRIMARY, &raw)) {
+        Fail("OpenProcessToken");
+    }
+    own.Reset(raw);
+    TOKEN_ELEVATION elevation{};
+    DWORD size = 0;
+    if (::GetTokenInformation(own.Get(), TokenElevation, &elevation, sizeof(elevation), &size) &&
+        elevation.TokenIsElevated) {
+        return own;
+    }
+    TOKEN_LINKED_TOKEN linked{};
+    if (!::GetTokenInformation(own.Get(), TokenLinkedToken, &linked, sizeof(linked), &size)) Fail("TokenLinkedToken");
+    return UniqueHandle(linked.LinkedToken);
+}
+
+}  // namespace
+
+ConsoleRun RunConsoleProgram(const std::wstring& exePath, const std::wstring& arguments, bool elevated,
+                             const std::function<void(HANDLE process, HANDLE output)>& meanwhile, DWORD timeoutMs) {
     CapturedPipe output, errors;
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
@@ -466,14 +496,18 @@ ConsoleRun RunConsoleProgram(const std::wstring& exePath, const std::wstring& ar
     startup.hStdError = errors.WriteEnd();
     std::wstring commandLine = L"\"" + exePath + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
     PROCESS_INFORMATION info{};
-    if (!::CreateProcessW(exePath.c_str(), commandLine.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
-                          nullptr, &startup, &info)) {
-        Fail("CreateProcessW of " + Installation::Show(exePath));
-    }
+    const UniqueHandle token = elevated ? ElevatedToken() : UniqueHandle();
+    const BOOL started = elevated ? ::CreateProcessAsUserW(token.Get(), exePath.c_str(), commandLine.data(), nullptr,
+                                                           nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr,
+                                                           &startup, &info)
+                                  : ::CreateProcessW(exePath.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
+                                                     CREATE_NO_WINDOW, nullptr, nullptr, &startup, &info);
+    if (!started) Fail("starting " + Installation::Show(exePath));
     UniqueHandle process(info.hProcess);
     ::CloseHandle(info.hThread);
-    output.StartReading();
     errors.StartReading();
+    if (meanwhile) meanwhile(process.Get(), output.ReadEnd());
+    output.StartReading();
     ConsoleRun run;
     if (::WaitForSingleObject(process.Get(), timeoutMs) != WAIT_OBJECT_0) ::TerminateProcess(process.Get(), STILL_ACTIVE);
     ::WaitForSingleObject(process.Get(), kWaitMs);

@@ -7,6 +7,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -118,6 +119,10 @@ struct InsideFacts {
     bool scaledSizeAnswered = false;
     RECT suggested{};
 };
+// Loads `dll` into a running process, by LoadLibraryW on a thread of its own there, and waits for
+// that thread (the process may end meanwhile).
+void LoadIntoProcess(HANDLE process, const std::wstring& dll);
+
 // Loads the probe DLL into the tool and reads its report. With `moveToDpi`, the probe first moves
 // the main window to that DPI as Windows does when it is dragged onto a monitor of that scale:
 // WM_GETDPISCALEDSIZE, then WM_DPICHANGED with a rectangle of the answered size at another place.
@@ -131,4 +136,11 @@ struct ConsoleRun {
     std::string output;             // standard output, the bytes as written
     std::string errors;             // standard error
 };
-ConsoleRun RunConsoleProgram(const std::wstring& exePath, const std::wstring& arguments, DWORD timeoutMs = kWaitMs);
+// With `elevated` it runs with the elevated token linked to this process's (Wine gives every
+// process a limited one, as UAC gives an administrator), as a deployment system's SYSTEM or an
+// elevated prompt runs it. `meanwhile`, when given, is called once it runs, with its process and the
+// read end of its standard output, before anything of that output is read (what it writes beyond
+// what the pipe holds waits till then).
+ConsoleRun RunConsoleProgram(const std::wstring& exePath, const std::wstring& arguments, bool elevated = false,
+                             const std::function<void(HANDLE process, HANDLE output)>& meanwhile = {},
+                             DWORD timeoutMs = kWaitMs);

@@ -57,31 +57,60 @@ struct Key {
     REGSAM view = 0;  // 0: this program's own (32-bit) view; KEY_WOW64_64KEY: the 64-bit one
 };
 
-// The nineteen keys in the order they are deleted: children before parents, the class below
-// HKEY_CLASSES_ROOT, then the distribution unit below HKEY_LOCAL_MACHINE.
-inline std::vector<Key> RegistrationKeys() {
-    const std::wstring c = kClassKey, u = kUnitKey;
+// Where a layer's classes are, as the tests plant them: the machine's through HKEY_CLASSES_ROOT
+// (Wine's is the machine's classes alone), the running user's, and a logged-on user's, whose classes
+// are loaded as HKEY_USERS\<SID>_Classes.
+struct Classes {
+    HKEY root;
+    std::wstring prefix;  // what comes before "CLSID\\..."
+};
+inline const Classes kMachineClasses{HKEY_CLASSES_ROOT, L""};
+inline const Classes kUserClasses{HKEY_CURRENT_USER, L"Software\\Classes\\"};
+inline Classes LoggedOnUserClasses(const std::wstring& sid) { return {HKEY_USERS, sid + L"_Classes\\"}; }
+
+// The fourteen keys of the class registration in `classes`, in the order they are deleted: children
+// before parents.
+inline std::vector<Key> ClassKeys(const Classes& classes = kMachineClasses) {
+    const std::wstring c = classes.prefix + kClassKey;
     return {
-        {HKEY_CLASSES_ROOT, c + L"\\VersionIndependentProgID"},
-        {HKEY_CLASSES_ROOT, c + L"\\Version"},
-        {HKEY_CLASSES_ROOT, c + L"\\TypeLib"},
-        {HKEY_CLASSES_ROOT, c + L"\\ToolboxBitmap32"},
-        {HKEY_CLASSES_ROOT, c + L"\\Programmable"},
-        {HKEY_CLASSES_ROOT, c + L"\\ProgID"},
-        {HKEY_CLASSES_ROOT, c + L"\\MiscStatus\\1"},
-        {HKEY_CLASSES_ROOT, c + L"\\MiscStatus"},
-        {HKEY_CLASSES_ROOT, c + L"\\InprocServer32"},
-        {HKEY_CLASSES_ROOT, c + L"\\Implemented Categories\\{7DD95802-9882-11CF-9FA9-00AA006C42C4}"},
-        {HKEY_CLASSES_ROOT, c + L"\\Implemented Categories\\{7DD95801-9882-11CF-9FA9-00AA006C42C4}"},
-        {HKEY_CLASSES_ROOT, c + L"\\Implemented Categories"},
-        {HKEY_CLASSES_ROOT, c + L"\\Control"},
-        {HKEY_CLASSES_ROOT, c},
+        {classes.root, c + L"\\VersionIndependentProgID"},
+        {classes.root, c + L"\\Version"},
+        {classes.root, c + L"\\TypeLib"},
+        {classes.root, c + L"\\ToolboxBitmap32"},
+        {classes.root, c + L"\\Programmable"},
+        {classes.root, c + L"\\ProgID"},
+        {classes.root, c + L"\\MiscStatus\\1"},
+        {classes.root, c + L"\\MiscStatus"},
+        {classes.root, c + L"\\InprocServer32"},
+        {classes.root, c + L"\\Implemented Categories\\{7DD95802-9882-11CF-9FA9-00AA006C42C4}"},
+        {classes.root, c + L"\\Implemented Categories\\{7DD95801-9882-11CF-9FA9-00AA006C42C4}"},
+        {classes.root, c + L"\\Implemented Categories"},
+        {classes.root, c + L"\\Control"},
+        {classes.root, c},
+    };
+}
+inline Key ClassKey(const Classes& classes = kMachineClasses) { return {classes.root, classes.prefix + kClassKey}; }
+inline Key ModulePathKey(const Classes& classes = kMachineClasses) {
+    return {classes.root, classes.prefix + kModulePathKey};
+}
+
+// The five keys of the distribution unit below HKEY_LOCAL_MACHINE, in the order they are deleted.
+inline std::vector<Key> UnitKeys() {
+    const std::wstring u = kUnitKey;
+    return {
         {HKEY_LOCAL_MACHINE, u + L"\\InstalledVersion"},
         {HKEY_LOCAL_MACHINE, u + L"\\DownloadInformation"},
         {HKEY_LOCAL_MACHINE, u + L"\\Contains\\Files"},
         {HKEY_LOCAL_MACHINE, u + L"\\Contains"},
         {HKEY_LOCAL_MACHINE, u},
     };
+}
+
+// The nineteen keys of an installation in the machine's classes, in the order they are deleted.
+inline std::vector<Key> RegistrationKeys() {
+    std::vector<Key> keys = ClassKeys();
+    for (Key& key : UnitKeys()) keys.push_back(std::move(key));
+    return keys;
 }
 
 // "C:\WINDOWS\Downloaded Program Files\CONFLICT.<n>"; `n` is written as given.

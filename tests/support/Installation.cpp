@@ -162,17 +162,22 @@ std::vector<std::wstring> PlantCanaryFiles() {
 }
 
 std::string Describe(const Key& key) {
-    return (key.root == HKEY_CLASSES_ROOT ? "HKCR\\" : "HKLM\\") + Show(key.path) +
-           (key.view == KEY_WOW64_64KEY ? " (64-bit view)" : "");
+    const char* root = key.root == HKEY_CLASSES_ROOT   ? "HKCR\\"
+                       : key.root == HKEY_CURRENT_USER ? "HKCU\\"
+                       : key.root == HKEY_USERS        ? "HKU\\"
+                                                       : "HKLM\\";
+    return root + Show(key.path) + (key.view == KEY_WOW64_64KEY ? " (64-bit view)" : "");
 }
 
 void PlantKey(const Key& key) { CreateKey(key.root, key.path, key.view); }
 
-void PlantControlKeys() {
+void PlantControlKeys(const Classes& classes) {
     // Parents first: the deletion order, reversed.
-    const std::vector<Key> keys = RegistrationKeys();
+    std::vector<Key> keys = ClassKeys(classes);
+    for (Key& key : UnitKeys()) keys.push_back(std::move(key));
     for (auto key = keys.rbegin(); key != keys.rend(); ++key) PlantKey(*key);
-    const std::wstring classKey = kClassKey;
+    const HKEY classesRoot = classes.root;
+    const std::wstring classKey = ClassKey(classes).path;
     const std::wstring unitKey = kUnitKey;
     const struct {
         HKEY root;
@@ -180,15 +185,15 @@ void PlantControlKeys() {
         const wchar_t* name;
         std::wstring data;
     } values[] = {
-        {HKEY_CLASSES_ROOT, classKey, L"", L"Qelpad80 Control"},
-        {HKEY_CLASSES_ROOT, classKey + L"\\InprocServer32", L"", ModuleIn(kRegisteredFolder)},
-        {HKEY_CLASSES_ROOT, classKey + L"\\InprocServer32", L"ThreadingModel", L"Apartment"},
-        {HKEY_CLASSES_ROOT, classKey + L"\\MiscStatus", L"", L"0"},
-        {HKEY_CLASSES_ROOT, classKey + L"\\MiscStatus\\1", L"", L"131473"},
-        {HKEY_CLASSES_ROOT, classKey + L"\\ProgID", L"", L"Qelpad80.Ctrl.1"},
-        {HKEY_CLASSES_ROOT, classKey + L"\\TypeLib", L"", L"{9A1E6C44-2B7D-4F3A-8E55-0C6D2B9F1A17}"},
-        {HKEY_CLASSES_ROOT, classKey + L"\\Version", L"", L"1.0"},
-        {HKEY_CLASSES_ROOT, classKey + L"\\VersionIndependentProgID", L"", L"Qelpad80.Ctrl"},
+        {classesRoot, classKey, L"", L"Qelpad80 Control"},
+        {classesRoot, classKey + L"\\InprocServer32", L"", ModuleIn(kRegisteredFolder)},
+        {classesRoot, classKey + L"\\InprocServer32", L"ThreadingModel", L"Apartment"},
+        {classesRoot, classKey + L"\\MiscStatus", L"", L"0"},
+        {classesRoot, classKey + L"\\MiscStatus\\1", L"", L"131473"},
+        {classesRoot, classKey + L"\\ProgID", L"", L"Qelpad80.Ctrl.1"},
+        {classesRoot, classKey + L"\\TypeLib", L"", L"{9A1E6C44-2B7D-4F3A-8E55-0C6D2B9F1A17}"},
+        {classesRoot, classKey + L"\\Version", L"", L"1.0"},
+        {classesRoot, classKey + L"\\VersionIndependentProgID", L"", L"Qelpad80.Ctrl"},
         {HKEY_LOCAL_MACHINE, unitKey, L"SystemComponent", L"0"},
         {HKEY_LOCAL_MACHINE, unitKey + L"\\InstalledVersion", L"", L"1,0,0,3"},
         {HKEY_LOCAL_MACHINE, unitKey + L"\\DownloadInformation", L"CODEBASE", L"https://www.tavrex.com/Qelpad80.cab"},
@@ -223,6 +228,14 @@ Key PlaceBehindTheView(const Key& key) {
     if (key.root == HKEY_CLASSES_ROOT) {
         return {HKEY_LOCAL_MACHINE, L"SOFTWARE\\Classes\\Wow6432Node\\" + key.path, KEY_WOW64_64KEY};
     }
+    if (key.root == HKEY_USERS) {
+        // Windows keeps a 32-bit process's CLSID keys of a user's classes below Wow6432Node too;
+        // observed: Wine 10 does not, and keeps them where they are named.
+        const std::size_t classes = key.path.find(L"_Classes\\") + std::wstring(L"_Classes\\").size();
+        const Key redirected{HKEY_USERS, key.path.substr(0, classes) + L"Wow6432Node\\" + key.path.substr(classes),
+                             KEY_WOW64_64KEY};
+        return KeyExists(redirected) ? redirected : Key{HKEY_USERS, key.path, KEY_WOW64_64KEY};
+    }
     return {HKEY_LOCAL_MACHINE, software + L"Wow6432Node\\" + key.path.substr(software.size()), KEY_WOW64_64KEY};
 }
 
@@ -243,17 +256,25 @@ std::vector<std::wstring> Plant64BitBystanders() {
     return PlantControlFiles({kNativeSystemFolder});
 }
 
-void SetModuleValue(DWORD type, const void* data, DWORD size) {
-    const UniqueHKey key = CreateKey(HKEY_CLASSES_ROOT, kModulePathKey);
+void SetModuleValue(DWORD type, const void* data, DWORD size, const Classes& classes) {
+    const Key modulePathKey = ModulePathKey(classes);
+    const UniqueHKey key = CreateKey(modulePathKey.root, modulePathKey.path);
     const LONG rc = ::RegSetValueExW(key.Get(), L"", 0, type, static_cast<const BYTE*>(data), size);
     if (rc != ERROR_SUCCESS) Fail("setting the module path", rc);
 }
 
-void SetModulePath(const std::wstring& text, bool withNul) {
+void SetModulePath(const std::wstring& text, bool withNul, const Classes& classes) {
     // RegSetValueExW counts a NUL that directly follows the data into a REG_SZ, so text stored
     // without its terminator is written from a buffer that goes on.
     const std::wstring buffer = text + (withNul ? L'\0' : L'X');
-    SetModuleValue(REG_SZ, buffer.data(), static_cast<DWORD>((text.size() + (withNul ? 1 : 0)) * sizeof(wchar_t)));
+    SetModuleValue(REG_SZ, buffer.data(), static_cast<DWORD>((text.size() + (withNul ? 1 : 0)) * sizeof(wchar_t)),
+                   classes);
+}
+
+void PlantRegistration(const Classes& classes, const std::wstring& module) {
+    PlantControlKeys(classes);
+    SetModulePath(module + L", 1", true, classes);
+    PlantFile(module);
 }
 
 void DeleteModuleValue() {
@@ -290,6 +311,15 @@ std::vector<Key> PlantSentinelKeys() {
     };
     for (const Key& sentinel : sentinels) PlantSentinel(sentinel.root, sentinel.path);
     return sentinels;
+}
+
+void PlantProfile(const std::wstring& sid, const std::wstring& folder) {
+    const UniqueHKey key = CreateKey(
+        HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\" + sid, KEY_WOW64_64KEY);
+    const LONG rc = ::RegSetValueExW(key.Get(), L"ProfileImagePath", 0, REG_EXPAND_SZ,
+                                     reinterpret_cast<const BYTE*>(folder.c_str()),
+                                     static_cast<DWORD>((folder.size() + 1) * sizeof(wchar_t)));
+    if (rc != ERROR_SUCCESS) Fail("setting the profile folder of " + Show(sid), rc);
 }
 
 bool SentinelIntact(const Key& key) {

@@ -21,6 +21,7 @@
 
 namespace Installation {
 
+using Expected::Classes;
 using Expected::Key;
 
 // The harness itself could not do what it was asked (a file or key could not be made).
@@ -77,9 +78,10 @@ std::vector<std::wstring> PlantCanaryFiles();
 // ---- Registry ----
 
 std::string Describe(const Key& key);
-// Plants the nineteen keys with the values a registration writes. The module-path key is made
-// without a default value: set it with one of the calls below.
-void PlantControlKeys();
+// Plants the fourteen class keys in `classes` and the five distribution-unit keys, with the values a
+// registration writes. The module-path key is made without a default value: set it with one of the
+// calls below.
+void PlantControlKeys(const Classes& classes = Expected::kMachineClasses);
 // Makes a key (and its parents).
 void PlantKey(const Key& key);
 bool KeyExists(const Key& key);
@@ -87,7 +89,8 @@ bool KeyExists(const Key& key);
 std::wstring DefaultValue(const Key& key);
 
 // Where a key of the control planted through this program's view is kept: its place in the
-// 64-bit view, below Wow6432Node.
+// 64-bit view, below Wow6432Node (a key below HKEY_CLASSES_ROOT, HKEY_LOCAL_MACHINE\SOFTWARE or a
+// user's classes in HKEY_USERS).
 Key PlaceBehindTheView(const Key& key);
 // The control's nineteen keys as a 64-bit program registers them, in the 64-bit view.
 std::vector<Key> RegistrationKeysIn64BitView();
@@ -97,10 +100,12 @@ std::vector<Key> RegistrationKeysIn64BitView();
 // the files.
 std::vector<std::wstring> Plant64BitBystanders();
 
-// The module-path key's default value, exactly as given (the key is made when missing).
-void SetModuleValue(DWORD type, const void* data, DWORD size);
+// The module-path key's default value in `classes`, exactly as given (the key is made when missing).
+void SetModuleValue(DWORD type, const void* data, DWORD size, const Classes& classes = Expected::kMachineClasses);
 // A REG_SZ module path, stored with its terminating NUL or without it.
-void SetModulePath(const std::wstring& text, bool withNul = true);
+void SetModulePath(const std::wstring& text, bool withNul = true, const Classes& classes = Expected::kMachineClasses);
+// The control registered in `classes` with its module `module` ("<module>, 1"), and that module's file.
+void PlantRegistration(const Classes& classes, const std::wstring& module);
 // Removes the module-path key's default value.
 void DeleteModuleValue();
 // Replaces the module-path key's DACL (SDDL, e.g. "D:P(A;;KR;;;WD)").
@@ -112,5 +117,8 @@ void RestrictModulePathKey(const wchar_t* sddl);
 std::vector<Key> PlantSentinelKeys();
 // True when the key is there and its "Sentinel" value still reads "keep".
 bool SentinelIntact(const Key& key);
+
+// A user's profile in the machine's profile list (the 64-bit view, where Windows keeps it).
+void PlantProfile(const std::wstring& sid, const std::wstring& folder);
 
 }  // namespace Installation

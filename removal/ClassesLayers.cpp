@@ -1,0 +1,80 @@
+// The layers of classes: the machine's, the running user's, and those of the users logged on now.
+
+#include "removal/ClassesLayers.h"
+
+#include <algorithm>
+#include <iterator>
+
+#include "base/ProcessToken.h"
+#include "registry/Registry.h"
+#include "removal/Names.h"
+
+namespace {
+
+const std::wstring kSuffix = Names::kLoadedClassesSuffix;
+
+bool EndsWithLoadedClassesSuffix(const std::wstring& name) {
+    return name.size() > kSuffix.size() &&
+           ::CompareStringOrdinal(name.c_str() + name.size() - kSuffix.size(), static_cast<int>(kSuffix.size()),
+                                  kSuffix.c_str(), static_cast<int>(kSuffix.size()), TRUE) == CSTR_EQUAL;
+}
+
+// The SIDs whose classes are loaded below HKEY_USERS.
+std::vector<std::wstring> LoadedClassesSids() {
+    std::vector<std::wstring> sids;
+    for (const std::wstring& name : Registry::SubkeyNames(Names::kUsers, L"")) {
+        if (EndsWithLoadedClassesSuffix(name)) sids.push_back(name.substr(0, name.size() - kSuffix.size()));
+    }
+    return sids;
+}
+
+std::wstring ProfileFolder(const std::wstring& sid) {
+    return Registry::ReadExpandedText(Names::kLocalMachine, std::wstring(Names::kProfileList) + L"\\" + sid,
+                                      Names::kProfileFolderValue, KEY_WOW64_64KEY);
+}
+
+std::wstring UserDescription(const std::wstring& sid, const std::wstring& profileFolder) {
+    std::wstring description = L"user " + sid;
+    if (!profileFolder.empty()) description += L" (" + profileFolder + L")";
+    return description;
+}
+
+bool SameSid(const std::wstring& a, const std::wstring& b) {
+    return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()),
+                                  TRUE) == CSTR_EQUAL;
+}
+
+}  // namespace
+
+std::vector<ClassesLayer> ClassesLayers(bool loggedOnUsers) {
+    const std::wstring ownSid = ProcessToken::UserSid();
+    wchar_t ownProfile[MAX_PATH] = {};
+    const DWORD length = ::GetEnvironmentVariableW(L"USERPROFILE", ownProfile, MAX_PATH);
+    std::vector<ClassesLayer> layers = {
+        {Names::kLocalMachine, Names::kMachineClasses, L"machine"},
+        {Names::kCurrentUser, Names::kUserClasses,
+         UserDescription(ownSid, length > 0 && length < MAX_PATH ? std::wstring(ownProfile, length) : ProfileFolder(ownSid))},
+    };
+    if (!loggedOnUsers) return layers;
+    for (const std::wstring& sid : LoadedClassesSids()) {
+        // The running user's classes are those of HKEY_CURRENT_USER, already looked at.
+        if (SameSid(sid, ownSid)) continue;
+        layers.push_back({Names::kUsers, sid + kSuffix, UserDescription(sid, ProfileFolder(sid))});
+    }
+    return layers;
+}
+
+int ProfilesNotLoaded() {
+    const std::wstring ownSid = ProcessToken::UserSid();
+    const std::vector<std::wstring> loaded = LoadedClassesSids();
+    int notLoaded = 0;
+    for (const std::wstring& sid : Registry::SubkeyNames(Names::kLocalMachine, Names::kProfileList, KEY_WOW64_64KEY)) {
+        const auto same = [&sid](const std::wstring& other) { return SameSid(sid, other); };
+        if (same(ownSid) || std::any_of(std::begin(Names::kServiceProfiles), std::end(Names::kServiceProfiles), same) ||
+            std::any_of(loaded.begin(), loaded.end(), same)) {
+            continue;
+        }
+        ++notLoaded;
+    }
+    return notLoaded;
+}
