@@ -244,7 +244,7 @@ TEST(MainWindowDpi, MovedToAMonitorOfAnotherScaleTakesTheSuggestedRectangle) {
     ASSERT_NE(main, nullptr);
     ASSERT_EQ(ClientRect(main).right, ClientSizeAt(96).cx) << "the window did not start at 96 dpi";
     const InsideFacts inside = ReadInside(app, 144);
-    ASSERT_TRUE(inside.moved) << "the probe did not move the window";
+    ASSERT_TRUE(inside.moved) << "the probe did not move the window; its report:\n" << inside.report;
     EXPECT_TRUE(inside.scaledSizeAnswered) << "WM_GETDPISCALEDSIZE was not answered";
 
     using AdjustFn = BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT);

@@ -275,6 +275,7 @@ InsideFacts ReadInside(const AppProcess& app, UINT moveToDpi) {
         DWORD read = 0;
         ::ReadFile(file.Get(), all.data(), static_cast<DWORD>(size.QuadPart), &read, nullptr);
     }
+    facts.report = all;
     std::wistringstream lines(all);
     std::wstring word;
     if (std::getline(lines, line)) std::wistringstream(line) >> word >> facts.icon.cx >> facts.icon.cy;

@@ -14,8 +14,9 @@
 
 #include "base/Unique.h"
 
-// Long enough for Wine under an emulated CPU; a wait that succeeds ends as soon as it can.
-inline constexpr DWORD kWaitMs = 60000;
+// Long enough for Wine under an emulated CPU while other cases and a build share its processors
+// (a start of the tool has taken over a minute so); a wait that succeeds ends as soon as it can.
+inline constexpr DWORD kWaitMs = 150000;
 
 // Polls `condition` every `pollMs` until it holds or the timeout passes. Not much more often: every
 // look at another process's windows is a round of calls to the wineserver, which several cases
@@ -118,6 +119,7 @@ struct InsideFacts {
     bool moved = false;
     bool scaledSizeAnswered = false;
     RECT suggested{};
+    std::wstring report;  // the probe's report as it was written, for a failure's message
 };
 // Loads `dll` into a running process, by LoadLibraryW on a thread of its own there, and waits for
 // that thread (the process may end meanwhile).
