@@ -259,22 +259,31 @@ InsideFacts ReadInside(const AppProcess& app, UINT moveToDpi) {
         }
     }
     LoadIntoProcess(app.Process(), probe);
-    if (!WaitUntil([&] { return ::GetFileAttributesW(report.c_str()) != INVALID_FILE_ATTRIBUTES; })) {
-        Fail("waiting for the probe's report");
-    }
+    // The report appears whole, by a rename; it is read once it opens and holds something (a first
+    // open can still meet the rename under Wine).
+    std::wstring all;
+    DWORD lastError = 0;
+    const bool gotReport = WaitUntil([&] {
+        UniqueFile file(::CreateFileW(report.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, 0, nullptr));
+        LARGE_INTEGER size{};
+        if (!file || !::GetFileSizeEx(file.Get(), &size)) {
+            lastError = ::GetLastError();
+            return false;
+        }
+        all.resize(static_cast<std::size_t>(size.QuadPart) / sizeof(wchar_t));
+        DWORD bytes = 0;
+        if (!::ReadFile(file.Get(), all.data(), static_cast<DWORD>(size.QuadPart), &bytes, nullptr)) {
+            lastError = ::GetLastError();
+            return false;
+        }
+        all.resize(bytes / sizeof(wchar_t));
+        return !all.empty();
+    });
+    if (!gotReport) Fail("reading the probe's report (last error " + std::to_string(lastError) + ")");
     // The icon's size, the move when one was asked for, then one line a control: id, height,
     // weight, charset, italic, underline, strike-out, face (UTF-16).
     std::wstring line;
-    std::wstring all;
-    {
-        UniqueFile file(
-            ::CreateFileW(report.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-        LARGE_INTEGER size{};
-        ::GetFileSizeEx(file.Get(), &size);
-        all.resize(static_cast<std::size_t>(size.QuadPart) / sizeof(wchar_t));
-        DWORD read = 0;
-        ::ReadFile(file.Get(), all.data(), static_cast<DWORD>(size.QuadPart), &read, nullptr);
-    }
     facts.report = all;
     std::wistringstream lines(all);
     std::wstring word;
