@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <iterator>
 
+#include "base/Text.h"
 #include "base/Unique.h"
 
 namespace Registry {
@@ -47,10 +48,9 @@ std::wstring RootByName(const std::wstring& native) {
         const wchar_t* name;
     } roots[] = {{L"\\REGISTRY\\MACHINE", RootName(HKEY_LOCAL_MACHINE)}, {L"\\REGISTRY\\USER", RootName(HKEY_USERS)}};
     for (const auto& root : roots) {
-        const int length = ::lstrlenW(root.native);
-        if (native.size() >= static_cast<std::size_t>(length) &&
-            ::CompareStringOrdinal(native.c_str(), length, root.native, length, TRUE) == CSTR_EQUAL) {
-            return root.name + native.substr(static_cast<std::size_t>(length));
+        const std::size_t length = std::wstring_view(root.native).size();
+        if (native.size() >= length && SameTextIgnoringCase(std::wstring_view(native).substr(0, length), root.native)) {
+            return root.name + native.substr(length);
         }
     }
     return native;

@@ -6,6 +6,7 @@
 #include <iterator>
 
 #include "base/ProcessToken.h"
+#include "base/Text.h"
 #include "registry/Registry.h"
 #include "removal/Names.h"
 
@@ -15,8 +16,7 @@ const std::wstring kSuffix = Names::kLoadedClassesSuffix;
 
 bool EndsWithLoadedClassesSuffix(const std::wstring& name) {
     return name.size() > kSuffix.size() &&
-           ::CompareStringOrdinal(name.c_str() + name.size() - kSuffix.size(), static_cast<int>(kSuffix.size()),
-                                  kSuffix.c_str(), static_cast<int>(kSuffix.size()), TRUE) == CSTR_EQUAL;
+           SameTextIgnoringCase(std::wstring_view(name).substr(name.size() - kSuffix.size()), kSuffix);
 }
 
 // The SIDs whose classes are loaded below HKEY_USERS.
@@ -39,11 +39,6 @@ std::wstring UserDescription(const std::wstring& sid, const std::wstring& profil
     return description;
 }
 
-bool SameSid(const std::wstring& a, const std::wstring& b) {
-    return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()),
-                                  TRUE) == CSTR_EQUAL;
-}
-
 }  // namespace
 
 std::vector<ClassesLayer> ClassesLayers(bool loggedOnUsers) {
@@ -58,7 +53,7 @@ std::vector<ClassesLayer> ClassesLayers(bool loggedOnUsers) {
     if (!loggedOnUsers) return layers;
     for (const std::wstring& sid : LoadedClassesSids()) {
         // The running user's classes are those of HKEY_CURRENT_USER, already looked at.
-        if (SameSid(sid, ownSid)) continue;
+        if (SameTextIgnoringCase(sid, ownSid)) continue;
         layers.push_back({Names::kUsers, sid + kSuffix, UserDescription(sid, ProfileFolder(sid))});
     }
     return layers;
@@ -69,7 +64,7 @@ int ProfilesNotLoaded() {
     const std::vector<std::wstring> loaded = LoadedClassesSids();
     int notLoaded = 0;
     for (const std::wstring& sid : Registry::SubkeyNames(Names::kLocalMachine, Names::kProfileList, KEY_WOW64_64KEY)) {
-        const auto same = [&sid](const std::wstring& other) { return SameSid(sid, other); };
+        const auto same = [&sid](const std::wstring& other) { return SameTextIgnoringCase(sid, other); };
         if (same(ownSid) || std::any_of(std::begin(Names::kServiceProfiles), std::end(Names::kServiceProfiles), same) ||
             std::any_of(loaded.begin(), loaded.end(), same)) {
             continue;

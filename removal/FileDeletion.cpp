@@ -33,8 +33,7 @@ HRESULT ReasonDeleteFailed(const std::wstring& path, HRESULT reported) {
 
 bool StartsWithFolder(const std::wstring& path, const std::wstring& folder) {
     return path.size() >= folder.size() && (path.size() == folder.size() || path[folder.size()] == L'\\') &&
-           ::CompareStringOrdinal(path.c_str(), static_cast<int>(folder.size()), folder.c_str(),
-                                  static_cast<int>(folder.size()), TRUE) == CSTR_EQUAL;
+           SameTextIgnoringCase(std::wstring_view(path).substr(0, folder.size()), folder);
 }
 
 }  // namespace

@@ -61,8 +61,7 @@ bool IsControlModulePath(const std::wstring& path) {
     }
     if (judged.find_first_of(L"*?") != std::wstring::npos) return false;
     const std::wstring leaf = judged.substr(judged.rfind(L'\\') + 1);
-    return ::CompareStringOrdinal(leaf.c_str(), static_cast<int>(leaf.size()), Names::kModuleLeafName, -1, TRUE) ==
-           CSTR_EQUAL;
+    return SameTextIgnoringCase(leaf, Names::kModuleLeafName);
 }
 
 std::wstring RegisteredModule(const std::wstring& modulePath) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "Scenario.h"
+#include "base/Text.h"
 #include "support/Driver.h"
 #include "support/Expected.h"
 #include "support/Installation.h"
@@ -47,11 +48,8 @@ std::vector<std::wstring> KeyPlaces(const std::vector<Key>& keys) {
 
 // Paths and keys name the same places whatever the case of their letters, as on Windows.
 void ExpectSamePlaces(const std::vector<std::wstring>& actual, const std::vector<std::wstring>& expected) {
-    const auto same = [](const std::wstring& a, const std::wstring& b) {
-        return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()),
-                                      TRUE) == CSTR_EQUAL;
-    };
-    EXPECT_TRUE(actual.size() == expected.size() && std::equal(actual.begin(), actual.end(), expected.begin(), same))
+    EXPECT_TRUE(actual.size() == expected.size() &&
+                std::equal(actual.begin(), actual.end(), expected.begin(), SameTextIgnoringCase))
         << ::testing::PrintToString(actual) << "\n  expected (ignoring case)\n" << ::testing::PrintToString(expected);
 }
 
