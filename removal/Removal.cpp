@@ -20,6 +20,37 @@ std::wstring KeyPlace(const RegistryKey& key) { return KeyPlace(key.root, key.pa
 
 RemovalFailure StoppedAt(RemovalStep step, std::wstring subject) { return {step, std::move(subject), S_OK, {}}; }
 
+// `layer`'s module path (ReadRegisteredModulePath), with `at` naming the key it reads.
+std::wstring ReadModulePath(const ClassesLayer& layer, RemovalFailure& at) {
+    at = StoppedAt(RemovalStep::ReadingRegistration, KeyPlace(ModulePathKey(layer)));
+    return ReadRegisteredModulePath(layer);
+}
+
+// The control's registration in each layer that holds one.
+std::vector<ControlSurvey::Registration> ReadRegistrations(const std::vector<ClassesLayer>& layers,
+                                                           RemovalFailure& at) {
+    std::vector<ControlSurvey::Registration> registrations;
+    for (const ClassesLayer& layer : layers) {
+        std::wstring modulePath = ReadModulePath(layer, at);
+        if (!modulePath.empty()) registrations.push_back({layer, std::move(modulePath)});
+    }
+    return registrations;
+}
+
+std::vector<std::wstring> ModulePaths(const std::vector<ControlSurvey::Registration>& registrations) {
+    std::vector<std::wstring> paths;
+    for (const ControlSurvey::Registration& registration : registrations) paths.push_back(registration.modulePath);
+    return paths;
+}
+
+std::vector<std::wstring> PresentKeys(const std::vector<ClassesLayer>& layers) {
+    std::vector<std::wstring> present;
+    for (const RegistryKey& key : RegistrationKeys(layers)) {
+        if (Registry::KeyExists(key.root, key.path)) present.push_back(KeyPlace(key));
+    }
+    return present;
+}
+
 // A key that stays, for the report: where it is, and in which layer.
 std::wstring Staying(const RegistryKey& key, const ClassesLayer& layer) {
     return KeyPlace(key) + L" (" + layer.description + L")";
@@ -45,31 +76,18 @@ std::wstring KeyPlace(HKEY root, const std::wstring& path) {
     return place.empty() ? std::wstring(Registry::RootName(root)) + L"\\" + path : place;
 }
 
-std::vector<std::wstring> PresentRegistrationKeys(bool loggedOnUsers) {
-    std::vector<std::wstring> present;
-    for (const RegistryKey& key : RegistrationKeys(ClassesLayers(loggedOnUsers))) {
-        if (Registry::KeyExists(key.root, key.path)) present.push_back(KeyPlace(key));
-    }
-    return present;
-}
+std::vector<std::wstring> PresentRegistrationKeys(bool loggedOnUsers) { return PresentKeys(ClassesLayers(loggedOnUsers)); }
 
 ControlSurvey SurveyControl(RemovalFailure& at, bool loggedOnUsers) {
     ControlSurvey survey;
-    std::vector<std::wstring> modulePaths;
     survey.layers = ClassesLayers(loggedOnUsers);
-    for (const ClassesLayer& layer : survey.layers) {
-        at = StoppedAt(RemovalStep::ReadingRegistration, KeyPlace(ModulePathKey(layer)));
-        std::wstring modulePath = ReadRegisteredModulePath(layer);
-        if (modulePath.empty()) continue;
-        modulePaths.push_back(modulePath);
-        survey.registrations.push_back({layer, std::move(modulePath)});
-    }
+    survey.registrations = ReadRegistrations(survey.layers, at);
     // Without a registration the removal deletes no file: the fixed folders' copies are leftovers.
-    for (const std::wstring& file : ControlFiles(modulePaths)) {
+    for (const std::wstring& file : ControlFiles(ModulePaths(survey.registrations))) {
         at = StoppedAt(RemovalStep::LookingForFile, file);
         if (!FindNormalFile(file).empty()) survey.files.push_back(file);
     }
-    survey.keys = PresentRegistrationKeys(loggedOnUsers);
+    survey.keys = PresentKeys(survey.layers);
     if (loggedOnUsers) survey.profilesNotLoaded = ProfilesNotLoaded();
     return survey;
 }
@@ -84,11 +102,6 @@ struct ControlRemoval::State {
 
     void At(RemovalStep step, std::wstring subject) { failure = StoppedAt(step, std::move(subject)); }
 
-    std::wstring ReadModulePath(const ClassesLayer& layer) {
-        At(RemovalStep::ReadingRegistration, KeyPlace(ModulePathKey(layer)));
-        return ReadRegisteredModulePath(layer);
-    }
-
     void DeleteFileIfPresent(const std::wstring& path) {
         At(RemovalStep::DeletingFile, FirstPiece(path, L'\0'));
         if (fileDeleter->DeleteFileIfPresent(path) && fileDeleted) fileDeleted(failure.subject);
@@ -99,7 +112,7 @@ struct ControlRemoval::State {
     std::vector<std::wstring> StillRegistered(const std::vector<ClassesLayer>& layers) {
         std::vector<std::wstring> staying;
         for (const ClassesLayer& layer : layers) {
-            if (!ReadModulePath(layer).empty()) staying.push_back(Staying(ModulePathKey(layer), layer));
+            if (!ReadModulePath(layer, failure).empty()) staying.push_back(Staying(ModulePathKey(layer), layer));
             const RegistryKey inprocServer = InprocServerKey(layer);
             if (Registry::KeyExists(inprocServer.root, inprocServer.path)) {
                 staying.push_back(Staying(inprocServer, layer));
@@ -117,14 +130,10 @@ struct ControlRemoval::State {
         if (!confirm()) return RemovalOutcome::Cancelled;
 
         const std::vector<ClassesLayer> layers = ClassesLayers(loggedOnUsers);
-        std::vector<std::wstring> modulePaths;
-        for (const ClassesLayer& layer : layers) {
-            std::wstring modulePath = ReadModulePath(layer);
-            if (!modulePath.empty()) modulePaths.push_back(std::move(modulePath));
-        }
-        if (modulePaths.empty()) return RemovalOutcome::NotRegistered;
+        const std::vector<ControlSurvey::Registration> registrations = ReadRegistrations(layers, failure);
+        if (registrations.empty()) return RemovalOutcome::NotRegistered;
 
-        for (const std::wstring& file : ControlFiles(modulePaths)) DeleteFileIfPresent(file);
+        for (const std::wstring& file : ControlFiles(ModulePaths(registrations))) DeleteFileIfPresent(file);
         for (const RegistryKey& key : RegistrationKeys(layers)) Registry::DeleteRegistryKey(key.root, key.path);
 
         // The outcome is what the registry shows now, not what the deletions were asked to do.
