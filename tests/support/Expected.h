@@ -71,23 +71,25 @@ inline Classes LoggedOnUserClasses(const std::wstring& sid) { return {HKEY_USERS
 // The fourteen keys of the class registration in `classes`, in the order they are deleted: children
 // before parents.
 inline std::vector<Key> ClassKeys(const Classes& classes = kMachineClasses) {
-    const std::wstring c = classes.prefix + kClassKey;
-    return {
-        {classes.root, c + L"\\VersionIndependentProgID"},
-        {classes.root, c + L"\\Version"},
-        {classes.root, c + L"\\TypeLib"},
-        {classes.root, c + L"\\ToolboxBitmap32"},
-        {classes.root, c + L"\\Programmable"},
-        {classes.root, c + L"\\ProgID"},
-        {classes.root, c + L"\\MiscStatus\\1"},
-        {classes.root, c + L"\\MiscStatus"},
-        {classes.root, c + L"\\InprocServer32"},
-        {classes.root, c + L"\\Implemented Categories\\{7DD95802-9882-11CF-9FA9-00AA006C42C4}"},
-        {classes.root, c + L"\\Implemented Categories\\{7DD95801-9882-11CF-9FA9-00AA006C42C4}"},
-        {classes.root, c + L"\\Implemented Categories"},
-        {classes.root, c + L"\\Control"},
-        {classes.root, c},
+    const wchar_t* const subkeys[] = {
+        L"\\VersionIndependentProgID",
+        L"\\Version",
+        L"\\TypeLib",
+        L"\\ToolboxBitmap32",
+        L"\\Programmable",
+        L"\\ProgID",
+        L"\\MiscStatus\\1",
+        L"\\MiscStatus",
+        L"\\InprocServer32",
+        L"\\Implemented Categories\\{7DD95802-9882-11CF-9FA9-00AA006C42C4}",
+        L"\\Implemented Categories\\{7DD95801-9882-11CF-9FA9-00AA006C42C4}",
+        L"\\Implemented Categories",
+        L"\\Control",
+        L"",  // the class key itself
     };
+    std::vector<Key> keys;
+    for (const wchar_t* subkey : subkeys) keys.push_back({classes.root, classes.prefix + kClassKey + subkey});
+    return keys;
 }
 inline Key ClassKey(const Classes& classes = kMachineClasses) { return {classes.root, classes.prefix + kClassKey}; }
 inline Key ModulePathKey(const Classes& classes = kMachineClasses) {
