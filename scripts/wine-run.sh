@@ -84,6 +84,18 @@ settings() {
   }
 }
 
+# Waits SECONDS (a fraction allowed) without starting a process: in the emulated machine every fork
+# and exec of sleep costs milliseconds, many times a second. Reads from a pipe that this script
+# keeps open at both ends, so nothing ever arrives.
+nap_pipe=
+nap() {  # SECONDS
+  if [ -z "$nap_pipe" ]; then
+    nap_pipe=$(mktemp -u "${QELPAD_SESSION_DIR:-${TMPDIR:-/tmp}}/nap.XXXXXX") && mkfifo "$nap_pipe" &&
+      exec {nap_fd}<>"$nap_pipe" && rm -f "$nap_pipe" || { sleep "$1"; return; }
+  fi
+  read -r -t "$1" -u "$nap_fd" _ || :
+}
+
 # ---- 4. Inside the root: the session --------------------------------------------------------------
 
 # Its own scratch folder, display and wineserver: several sessions can share one machine. (Not
@@ -96,7 +108,7 @@ if [ "${1:-}" = --session ]; then
   if [ -z "${QELPAD_HOST_DISPLAY:-}" ]; then
     Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$tmp/display" >/dev/null 2>&1 &
     xvfb_pid=$!
-    for _ in $(seq 600); do [ -s "$tmp/display" ] && break; sleep 0.05; done
+    for _ in $(seq 600); do [ -s "$tmp/display" ] && break; nap 0.05; done
     [ -s "$tmp/display" ] || { echo "wine-run: Xvfb did not start" >&2; exit 125; }
     export DISPLAY=:$(head -n1 "$tmp/display")
   fi
@@ -168,14 +180,15 @@ if [ "${1:-}" = --machine ]; then
         end_run "$id"
         continue
       fi
-      now=$(cat "$run/beat" 2>/dev/null)
+      now=
+      read -r now 2>/dev/null <"$run/beat"
       if [ "$now" != "${beat[$id]}" ]; then beat[$id]=$now since[$id]=$SECONDS; fi
       if [ -e "$run/cancel" ] || [ $((SECONDS - since[$id])) -gt 30 ]; then
         end_run "$id"
         echo 137 >"$run/status"
       fi
     done
-    sleep 0.2
+    nap 0.2
   done
   for id in "${!started[@]}"; do end_run "$id"; done
   sync
@@ -284,11 +297,15 @@ boot_machine() {
   # The kernel reads concatenated archives as one: the root's initramfs, then this machine's script.
   (cd "$boot" && echo session.sh | "$wine_root/usr/bin/busybox" cpio -o -H newc 2>/dev/null) | gzip -n >"$boot/session.cpio.gz"
   cat "$wine_root/opt/qelpad-vm/initrd.img" "$boot/session.cpio.gz" >"$boot/initrd.img"
-  # It ends with this script, also when this script is killed.
+  # It ends with this script, also when this script is killed. Its kernel maps every process at the
+  # same addresses (norandmaps): qemu 7.2 finds code it translated by virtual address, so what one
+  # Wine process translated serves every later one, a third of a short test case's time. The machine
+  # runs nothing but these runs, so it also goes without the defences against speculative execution
+  # that every system call pays for.
   setpriv --pdeathsig KILL -- qemu-system-x86_64 -machine q35 -accel tcg,thread=multi -smp "${QELPAD_VM_CPUS:-$(nproc)}" \
     -m "$1" -cpu qemu64,+ssse3,+sse4.1,+sse4.2,+popcnt,+cx16 -display none -nic none -no-reboot \
     -serial "file:$boot/console.log" -kernel "$wine_root/opt/qelpad-vm/vmlinuz" -initrd "$boot/initrd.img" \
-    -append "console=ttyS0 quiet loglevel=0 panic=-1" \
+    -append "console=ttyS0 quiet loglevel=0 panic=-1 norandmaps mitigations=off" \
     -virtfs "local,path=$wine_root,mount_tag=root,security_model=none,readonly=on" "${shares[@]}" &
   machine_pid=$!
   local waited=0
@@ -354,7 +371,7 @@ run_in_machine() {  # COMMAND...
     kill -0 "$machine_pid" 2>/dev/null || break
     beat=$((beat + 1))
     [ $((beat % 5)) -ne 1 ] || echo "$beat" >"$run_dir/beat"
-    sleep 0.2
+    nap 0.2
   done
   cat "$run_dir/stdout" 2>/dev/null
   cat "$run_dir/stderr" >&2 2>/dev/null
@@ -485,9 +502,15 @@ if [ -n "$vm" ]; then
 fi
 export WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml,winemenubuilder.exe=}
 
-template=$(realpath -m "${QELPAD_WINE_TEMPLATE:-$(template_for_root)}")
-mkdir -p "$(dirname "$template")"
-prepare_template "$template" || exit 125
+if [ -n "$vm" ] && [ -z "${QELPAD_WINE_TEMPLATE:-}" ] && [ -n "${QELPAD_WINE_MACHINE:-}" ] &&
+  [ -s "$QELPAD_WINE_MACHINE/template" ]; then
+  # Beside a shared machine: the template it was booted with, made before it booted.
+  template=$(<"$QELPAD_WINE_MACHINE/template")
+else
+  template=$(realpath -m "${QELPAD_WINE_TEMPLATE:-$(template_for_root)}")
+  mkdir -p "$(dirname "$template")"
+  prepare_template "$template" || exit 125
+fi
 [ -z "$print_template" ] || { echo "$template"; exit 0; }
 
 if [ -n "$shared_machine" ]; then
