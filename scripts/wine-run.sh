@@ -154,43 +154,47 @@ fi
 if [ "${1:-}" = --machine ]; then
   dir=$2
   mountpoint -q /sys/fs/cgroup || mount -t cgroup2 cgroup2 /sys/fs/cgroup
-  declare -A started beat since
+  # Every share lookup costs the emulated machine a trip into qemu: new runs are looked for in one
+  # listing five times a second, the running ones checked once a second. A run is started once:
+  # its folder stays listed until its caller has read the outcome and removed it.
+  declare -A seen running beat since
   end_run() {  # ID
     [ -d "/sys/fs/cgroup/run-$1" ] && echo 1 >"/sys/fs/cgroup/run-$1/cgroup.kill"
     for _ in $(seq 100); do [ -s "/sys/fs/cgroup/run-$1/cgroup.procs" ] || break; sleep 0.1; done
     umount -l "/tmp/runs/$1/prefix" 2>/dev/null
     rmdir "/sys/fs/cgroup/run-$1" 2>/dev/null
     rm -rf "/tmp/runs/$1"
-    unset 'started[$1]' 'beat[$1]' 'since[$1]'
+    unset 'running[$1]' 'beat[$1]' 'since[$1]'
   }
   touch "$dir/ready"
+  tick=0
   until [ -e "$dir/stop" ]; do
-    for script in "$dir"/runs/*/run.sh; do
-      [ -e "$script" ] || continue
-      run=${script%/run.sh}
+    for run in "$dir"/runs/*; do
       id=${run##*/}
-      [ -z "${started[$id]:-}" ] || continue
-      started[$id]=1 since[$id]=$SECONDS beat[$id]=
+      [ -z "${seen[$id]:-}" ] && [ -f "$run/run.sh" ] || continue
+      seen[$id]=1 running[$id]=1 since[$id]=$SECONDS beat[$id]=
       mkdir -p "/sys/fs/cgroup/run-$id"
-      /bin/bash -c 'echo $$ >"$1/cgroup.procs" && exec /bin/bash "$2"' sh "/sys/fs/cgroup/run-$id" "$script" &
+      /bin/bash -c 'echo $$ >"$1/cgroup.procs" && exec /bin/bash "$2"' sh "/sys/fs/cgroup/run-$id" "$run/run.sh" &
     done
-    for id in "${!started[@]}"; do
-      run=$dir/runs/$id
-      if [ -e "$run/status" ]; then
-        end_run "$id"
-        continue
-      fi
-      now=
-      read -r now 2>/dev/null <"$run/beat"
-      if [ "$now" != "${beat[$id]}" ]; then beat[$id]=$now since[$id]=$SECONDS; fi
-      if [ -e "$run/cancel" ] || [ $((SECONDS - since[$id])) -gt 30 ]; then
-        end_run "$id"
-        echo 137 >"$run/status"
-      fi
-    done
+    if [ $((tick++ % 5)) -eq 0 ]; then
+      for id in "${!running[@]}"; do
+        run=$dir/runs/$id
+        if [ -e "$run/status" ] || [ ! -d "$run" ]; then
+          end_run "$id"
+          continue
+        fi
+        now=
+        read -r now 2>/dev/null <"$run/beat"
+        if [ "$now" != "${beat[$id]}" ]; then beat[$id]=$now since[$id]=$SECONDS; fi
+        if [ -e "$run/cancel" ] || [ $((SECONDS - since[$id])) -gt 30 ]; then
+          end_run "$id"
+          echo 137 >"$run/status"
+        fi
+      done
+    fi
     nap 0.2
   done
-  for id in "${!started[@]}"; do end_run "$id"; done
+  for id in "${!running[@]}"; do end_run "$id"; done
   sync
   echo o >/proc/sysrq-trigger
   sleep 60
