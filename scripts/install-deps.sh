@@ -9,6 +9,7 @@ packages=(
   g++-mingw-w64-i686-posix                 # the 32-bit build: the release, and the tests that run it
   googletest                               # its sources, built with the cross compilers
   mmdebstrap bubblewrap                    # the Debian 13 root with Wine 10 that runs them (wine-root.sh)
+  uidmap                                   # mmdebstrap run by a user with sudo: its user namespace
   imagemagick                              # screenshots of the run command, as PNG
   osslsigncode openssl libengine-pkcs11-openssl  # signing a release, with a key in a file or on a PKCS#11 token
   softhsm2                                 # a PKCS#11 token for the signing test
