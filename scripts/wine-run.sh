@@ -87,11 +87,12 @@ settings() {
 # Waits SECONDS (a fraction allowed) without starting a process: in the emulated machine every fork
 # and exec of sleep costs milliseconds, many times a second. Reads from a pipe that this script
 # keeps open at both ends, so nothing ever arrives.
-nap_pipe=
+nap_fd=
 nap() {  # SECONDS
-  if [ -z "$nap_pipe" ]; then
-    nap_pipe=$(mktemp -u "${QELPAD_SESSION_DIR:-${TMPDIR:-/tmp}}/nap.XXXXXX") && mkfifo "$nap_pipe" &&
-      exec {nap_fd}<>"$nap_pipe" && rm -f "$nap_pipe" || { sleep "$1"; return; }
+  if [ -z "$nap_fd" ]; then
+    local pipe
+    pipe=$(mktemp -u "${QELPAD_SESSION_DIR:-${TMPDIR:-/tmp}}/nap.XXXXXX") && mkfifo "$pipe" &&
+      exec {nap_fd}<>"$pipe" && rm -f "$pipe" || { sleep "$1"; return; }
   fi
   read -r -t "$1" -u "$nap_fd" _ || :
 }
@@ -160,7 +161,7 @@ if [ "${1:-}" = --machine ]; then
   declare -A seen running beat since
   end_run() {  # ID
     [ -d "/sys/fs/cgroup/run-$1" ] && echo 1 >"/sys/fs/cgroup/run-$1/cgroup.kill"
-    for _ in $(seq 100); do [ -s "/sys/fs/cgroup/run-$1/cgroup.procs" ] || break; sleep 0.1; done
+    for _ in $(seq 100); do [ -s "/sys/fs/cgroup/run-$1/cgroup.procs" ] || break; nap 0.1; done
     umount -l "/tmp/runs/$1/prefix" 2>/dev/null
     rmdir "/sys/fs/cgroup/run-$1" 2>/dev/null
     rm -rf "/tmp/runs/$1"
