@@ -17,7 +17,7 @@ template=$(scripts/wine-run.sh --template)
 template_state() { find "$template" -printf '%P %y %s %m %i %T@ %C@\n' | LC_ALL=C sort | sha256sum; }
 before=$(template_state)
 
-# Every test case runs in its own fresh layer over the template, on its own X display, so several run
+# Every test case runs in its own fresh layer over the template, with its own wineserver, so several run
 # at once. Where Wine runs in a virtual machine that qemu emulates (this machine cannot run 32-bit
 # code), one machine is booted for the whole run and every case runs in it.
 status=0
