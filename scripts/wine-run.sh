@@ -33,7 +33,7 @@
 # QELPAD_KEEP_PREFIX    a folder to keep the used prefix in, for a look afterwards
 # QELPAD_SCREEN_DPI     the screen's scale in dots per inch (96 unless set)
 # QELPAD_NO_DISPLAY     1: no X display at all; windows are made by Wine's null display driver, which
-#                       draws nothing (a fifth less time for a short test case under emulation)
+#                       draws nothing (a tenth to a fifth less work for a test case under emulation)
 # QELPAD_LOCALE         the locale inside (LC_ALL), e.g. zh_CN.UTF-8; the root has it, this machine need not
 # QELPAD_WINE_VM        1: always use the virtual machine; 0: never (default: when 32-bit code cannot run)
 # QELPAD_VM_CPUS        processors of a virtual machine (default: this machine's)
@@ -71,8 +71,8 @@ write_reg() {  # FILE PART
 # (else every close waits ~2 s); no crash dialog; without an X display, windows from Wine's null
 # display driver (which it takes only when named); the fonts above; and none of the services for
 # devices, networks, volumes (the mount manager: drive letters are the prefix's links, read by Wine
-# itself) and the event log, which nothing here uses and every session would start: a tenth of a
-# short case's time under emulation.
+# itself) and the event log, which nothing here uses and every session would start (the mount
+# manager and the network driver alone are a tenth of a short case's work under emulation).
 settings() {
   {
     printf '[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\r\n"Managed"="N"\r\n"Decorated"="Y"\r\n\r\n'
