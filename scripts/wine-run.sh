@@ -25,8 +25,8 @@
 # Runs COMMAND (CTest, say) on this machine. Where Wine needs the virtual machine, one is booted for
 # the whole of COMMAND, and every run of this script that COMMAND starts hands its program to it
 # instead of booting a machine of its own: the same fresh layer over the template, its own wineserver
-# (and display, if it has one), ended alone when its caller goes (a CTest time-out). Where 32-bit code runs here,
-# COMMAND simply runs.
+# (and display, if it has one), ended alone when its caller goes (a CTest time-out). Where 32-bit
+# code runs here, COMMAND simply runs.
 #
 # QELPAD_WINE_TEMPLATE  the prefix template (default: in the cache beside the Wine root, named by what
 #                       makes it); made on first use
@@ -69,10 +69,10 @@ write_reg() {  # FILE PART
 
 # Settings every prefix starts with: no window manager runs under Xvfb, so windows are unmanaged
 # (else every close waits ~2 s); no crash dialog; without an X display, windows from Wine's null
-# display driver (which it takes only when named); the fonts above; and none of the services for
-# devices, networks, volumes (the mount manager: drive letters are the prefix's links, read by Wine
-# itself) and the event log, which nothing here uses and every session would start (the mount
-# manager and the network driver alone are a tenth of a short case's work under emulation).
+# display driver, which it takes only when named; the fonts above; and none of the services for
+# devices, networks, volumes and the event log, which nothing here uses and every session would
+# start. Drive letters need no mount manager: Wine reads the prefix's links itself. (The mount manager
+# and the network driver alone are a tenth of a short case's work under emulation.)
 settings() {
   {
     printf '[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\r\n"Managed"="N"\r\n"Decorated"="Y"\r\n\r\n'
