@@ -81,6 +81,9 @@ settings() {
     for service in winebus winehid wineusb winebth nsiproxy NDIS MountMgr PlugPlay Eventlog; do
       printf '[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\%s]\r\n"Start"=dword:00000004\r\n\r\n' "$service"
     done
+    for device in 'ROOT\WINE' WINEBUS HID; do
+      printf '[-HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Enum\\%s]\r\n\r\n' "$device"
+    done
     printf '[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\FontSubstitutes]\r\n'
     for face in "宋体" "新宋体" "SimSun" "NSimSun"; do
       printf '"%s"="%s"\r\n' "$face" "$song_face"
