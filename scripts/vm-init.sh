@@ -2,8 +2,8 @@
 # The first process of the virtual machine that scripts/wine-run.sh boots on a machine that cannot
 # run 32-bit code itself. It lives in the initramfs that scripts/wine-root.sh makes, beside the
 # modules listed in /modules/order and the /session.sh that wine-run.sh adds for each run.
-# The Wine root comes over 9p (read-only, tag "root") under a writable tmpfs layer; then the
-# session's own script runs in it.
+# The Wine root comes as the first disk, an image of it that wine-run.sh makes (read-only), under a
+# writable tmpfs layer; then the session's own script runs in it.
 /bin/busybox --install -s /bin
 export PATH=/bin
 fail() { echo "vm-init: $*"; poweroff -f; }
@@ -11,7 +11,8 @@ mkdir -p /proc /sys /dev
 mount -t proc proc /proc && mount -t sysfs sys /sys && mount -t devtmpfs dev /dev || fail "no /proc, /sys or /dev"
 for module in $(cat /modules/order); do insmod "/modules/$module.ko" || fail "module $module did not load"; done
 mkdir -p /lower /rw /newroot
-mount -t 9p -o trans=virtio,version=9p2000.L,cache=loose,msize=512000,ro root /lower || fail "the root did not mount"
+for _ in $(seq 100); do [ -b /dev/vda ] && break; sleep 0.05; done  # the disks appear as they are probed
+mount -t ext4 -o ro /dev/vda /lower || fail "the root did not mount"
 mount -t tmpfs -o mode=0755 rw /rw && mkdir -p /rw/upper /rw/work
 mount -t overlay -o lowerdir=/lower,upperdir=/rw/upper,workdir=/rw/work root /newroot || fail "no overlay on the root"
 for dir in proc sys dev tmp run; do mkdir -p "/newroot/$dir"; done

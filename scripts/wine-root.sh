@@ -31,7 +31,7 @@ i386_dlls_from=usr/lib/i386-linux-gnu/wine/i386-windows
 i386_dlls_to=usr/lib/x86_64-linux-gnu/wine/i386-windows
 # The kernel and initramfs of the virtual machine, and what its initramfs loads to reach the root.
 vm_dir=opt/qelpad-vm
-vm_modules="9pnet_virtio 9p overlay"  # after netfs and 9pnet; virtio_pci is built in
+vm_modules="virtio_blk crc32c_generic ext4 overlay 9pnet_virtio 9p"  # with what they need; virtio_pci is built in
 
 recipe="$suite ${packages[*]} $i386_package $i386_dlls_from $i386_dlls_to $vm_dir $vm_modules
 $(cat "$here/vm-init.sh") v2"
@@ -47,8 +47,8 @@ debian_archive() {
 }
 
 # The virtual machine's kernel, and an initramfs of busybox, the modules that reach the root (each
-# with those it needs before it) and scripts/vm-init.sh. Run by mmdebstrap, with the new root's
-# tools, after the kernel package has been unpacked in its /tmp/kernel.
+# after those it needs) and scripts/vm-init.sh. Run by mmdebstrap, with the new root's tools, after
+# the kernel package has been unpacked in its /tmp/kernel.
 if [ "${1:-}" = --initramfs ]; then
   new=$2
   tree=$new/tmp/initramfs
@@ -58,16 +58,25 @@ if [ "${1:-}" = --initramfs ]; then
   cp "$new/usr/bin/busybox" "$tree/bin/busybox"
   cp "$here/vm-init.sh" "$tree/init"
   chmod 0755 "$tree/init"
-  for module in netfs 9pnet $vm_modules; do
-    file=$(find "$modules" -name "$module.ko*" | head -n 1)
-    [ -n "$file" ] || { [ -e "$modules/modules.builtin" ] && grep -q "/$module.ko\$" "$modules/modules.builtin" && continue; }
-    [ -n "$file" ] || { echo "wine-root: no kernel module $module" >&2; exit 1; }
+  add_module() {  # NAME, after the modules it needs (its .modinfo says which)
+    local name=$1 file dep
+    grep -qx "$name" "$tree/modules/order" 2>/dev/null && return
+    file=$(find "$modules" \( -name "$name.ko*" -o -name "${name//_/-}.ko*" \) | head -n 1)
+    if [ -z "$file" ]; then
+      grep -q "/\($name\|${name//_/-}\)\.ko\$" "$modules/modules.builtin" && return
+      echo "wine-root: no kernel module $name" >&2
+      exit 1
+    fi
     case $file in
-      *.xz) chroot "$new" busybox unxz -c "${file#"$new"}" >"$tree/modules/$module.ko" ;;
-      *) cp "$file" "$tree/modules/$module.ko" ;;
+      *.xz) chroot "$new" busybox unxz -c "${file#"$new"}" >"$tree/modules/$name.ko" ;;
+      *) cp "$file" "$tree/modules/$name.ko" ;;
     esac
-    echo "$module" >>"$tree/modules/order"
-  done
+    for dep in $(tr '\0' '\n' <"$tree/modules/$name.ko" | sed -n 's/^depends=//p' | tr ',' ' '); do
+      add_module "$dep"
+    done
+    echo "$name" >>"$tree/modules/order"
+  }
+  for module in $vm_modules; do add_module "$module"; done
   (cd "$tree" && find . | LC_ALL=C sort | chroot "$new" sh -c 'cd /tmp/initramfs && busybox cpio -o -H newc') |
     gzip -n -1 >"$new/$vm_dir/initrd.img"
   exit 0

@@ -9,7 +9,8 @@
 #      that no two runs see each other's files or keys and none can change the template;
 #   3. enters the root: with bwrap, in namespaces of its own; or, on a machine that cannot run
 #      32-bit code (some hypervisors lack the 32-bit code segment WoW64 needs), in a virtual machine
-#      that qemu emulates, with the root, the checkout and the bound folders shared over 9p;
+#      that qemu emulates, with the root and the template as read-only disks (images made once
+#      beside them) and the checkout and the bound folders shared over 9p;
 #   4. there starts an X display and one wineserver, runs the program under Wine (or the command),
 #      and ends every process it started. Exits with the program's exit code.
 #
@@ -289,11 +290,42 @@ enter_with_bwrap() {  # COMMAND... (WINEPREFIX set; $template the lower layer, o
 
 # ---- The virtual machine ----------------------------------------------------------------------------
 
+# An image of DIR for a disk of the virtual machine: an ext4 file system, read-only in the machine.
+# Over 9p every lookup and open is a trip into qemu (some 8,000 in a window case, most of them each
+# Wine process finding its DLLs and fontconfig reading its configuration again); on a disk they stay
+# inside the machine. Made once, beside DIR; a user who is not root makes it as the root of a user
+# namespace, which reads the root's files as mmdebstrap wrote them.
+make_image() {  # DIR IMAGE
+  local kb files as_root=()
+  [ -s "$2" ] && return 0
+  [ "$(id -u)" = 0 ] || as_root=(unshare --map-root-user --map-auto)
+  kb=$(du -sk "$1" | cut -f1)
+  files=$(find "$1" | wc -l)
+  rm -f "$2.tmp"
+  "${as_root[@]}" /sbin/mke2fs -q -F -t ext4 -O ^has_journal,^metadata_csum -m 0 -b 4096 -N $((files + 10000)) \
+    -d "$1" "$2.tmp" $((kb * 11 / 10 + 65536))k >"$2.log" 2>&1 ||
+    { echo "wine-run: could not make the disk image $2 (see $2.log)" >&2; rm -f "$2.tmp"; return 1; }
+  rm -f "$2.log"
+  mv "$2.tmp" "$2"
+}
+
+# The image of the Wine root, made once per root under a lock.
+root_image() {
+  [ -s "$wine_root.img" ] && return 0
+  exec 8>"$wine_root.img.lock"
+  flock 8
+  make_image "$wine_root" "$wine_root.img"
+  local status=$?
+  flock -u 8
+  exec 8>&-
+  return "$status"
+}
+
 # A folder through which this machine and a virtual machine talk over 9p: the virtual machine mounts
 # it without a cache and starts each run whose run.sh appears in runs/ (--machine above).
-# Boots the virtual machine on $machine_dir with the root (read-only), the binds, the template
-# (read-only, when $template is set) and the folder itself shared at their own paths, and waits
-# until it is ready. Leaves $machine_pid.
+# Boots the virtual machine on $machine_dir with the images of the root and (when $template is set)
+# of the template as read-only disks, and the binds and the folder itself shared at their own paths,
+# and waits until it is ready. Leaves $machine_pid.
 boot_machine() {
   local tag=0 dir shares=() boot=$machine_dir/boot
   mkdir -p "$machine_dir/runs" "$boot"
@@ -307,8 +339,9 @@ boot_machine() {
       tag=$((tag + 1))
     done
     if [ -n "${template:-}" ]; then
-      echo "share template $(printf %q "$template") ,cache=loose,ro"
-      shares+=(-virtfs "local,path=$template,mount_tag=template,security_model=none,readonly=on")
+      echo 'for _ in $(seq 100); do [ -b /dev/vdb ] && break; sleep 0.05; done'
+      echo "mkdir -p $(printf %q "$template") && mount -t ext4 -o ro /dev/vdb $(printf %q "$template")"
+      shares+=(-drive "file=$template.img,if=virtio,format=raw,readonly=on")
     fi
     echo "share machine $(printf %q "$machine_dir") ''"
     shares+=(-virtfs "local,path=$machine_dir,mount_tag=machine,security_model=none")
@@ -326,7 +359,7 @@ boot_machine() {
     -m "$1" -cpu qemu64,+ssse3,+sse4.1,+sse4.2,+popcnt,+cx16 -display none -nic none -no-reboot \
     -serial "file:$boot/console.log" -kernel "$wine_root/opt/qelpad-vm/vmlinuz" -initrd "$boot/initrd.img" \
     -append "console=ttyS0 quiet loglevel=0 panic=-1 norandmaps mitigations=off" \
-    -virtfs "local,path=$wine_root,mount_tag=root,security_model=none,readonly=on" "${shares[@]}" &
+    -drive "file=$wine_root.img,if=virtio,format=raw,readonly=on" "${shares[@]}" &
   machine_pid=$!
   local waited=0
   while [ ! -e "$machine_dir/ready" ]; do
@@ -453,7 +486,7 @@ $(settings)"
   key=$(printf '%s' "$made" | sha256sum | cut -c1-16)
   cache=$(dirname "$wine_root")
   for dir in "$cache"/wine-template-*/; do
-    [ -f "$dir/.wine-root" ] && [ ! -d "$(head -n1 "$dir/.wine-root" | cut -d' ' -f1)" ] && rm -rf "$dir"
+    [ -f "$dir/.wine-root" ] && [ ! -d "$(head -n1 "$dir/.wine-root" | cut -d' ' -f1)" ] && rm -rf "$dir" "${dir%/}".{img,lock,log}
   done
   echo "$cache/wine-template-$key"
 }
@@ -476,9 +509,10 @@ prepare_template() {  # DIR
     rm -f "$dir.tmp/settings.reg"
     [ -f "$dir.tmp/system.reg" ] || { echo "wine-run: $dir.tmp has no registry" >&2; return 1; }
     echo "$wine_root ${vm:+vm}" >"$dir.tmp/.wine-root"
-    rm -rf "$dir"
+    rm -rf "$dir" "$dir.img"
     mv "$dir.tmp" "$dir"
   fi
+  [ -z "$vm" ] || make_image "$dir" "$dir.img" || return 1
   flock -u 9
   exec 9>&-
 }
@@ -518,6 +552,7 @@ use_vm && vm=1
 if [ -n "$vm" ]; then
   command -v qemu-system-x86_64 >/dev/null ||
     { echo "wine-run: this machine cannot run 32-bit code, and qemu is missing (scripts/install-deps.sh)" >&2; exit 125; }
+  root_image || exit 125
   [ -z "$host_display" ] || { echo "wine-run: the virtual machine has no access to this display; using Xvfb" >&2; host_display=; }
 fi
 export WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml,winemenubuilder.exe=}
