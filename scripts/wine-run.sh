@@ -166,6 +166,7 @@ fi
 # (DIR/runs/ID/cancel); powers the machine off when DIR/stop appears.
 if [ "${1:-}" = --machine ]; then
   dir=$2
+  echo -1000 >/proc/self/oom_score_adj  # the machine's first process waits for it: never killed for memory
   mountpoint -q /sys/fs/cgroup || mount -t cgroup2 cgroup2 /sys/fs/cgroup
   # A fault in a file that is in the page cache maps 2 MiB of it at once, not 64 KiB: every Wine
   # process maps the same DLLs, and each fault is dear under emulation (a tenth of a window case).
@@ -345,7 +346,10 @@ boot_machine() {
     fi
     echo "share machine $(printf %q "$machine_dir") ''"
     shares+=(-virtfs "local,path=$machine_dir,mount_tag=machine,security_model=none")
-    printf 'exec /bin/bash %q --machine %q\n' "$here/wine-run.sh" "$machine_dir"
+    # The machine's loop runs from a copy: bash reads a script as it goes, and this one may be edited
+    # meanwhile. Should it ever end otherwise than by powering off, the console says how.
+    printf 'cp %q /run/machine.sh\n' "$here/wine-run.sh"
+    printf 'exec /bin/bash -c %q sh %q\n' '/bin/bash /run/machine.sh --machine "$1"; echo "wine-run: the machine'"'"'s loop ended with status $?"; echo o >/proc/sysrq-trigger; sleep 60' "$machine_dir"
   } >"$boot/session.sh"
   # The kernel reads concatenated archives as one: the root's initramfs, then this machine's script.
   (cd "$boot" && echo session.sh | "$wine_root/usr/bin/busybox" cpio -o -H newc 2>/dev/null) | gzip -n >"$boot/session.cpio.gz"
