@@ -453,6 +453,9 @@ enter_with_vm() {  # COMMAND...
   local status=0
   run_in_machine "$@" || status=$?
   stop_machine
+  # Gone now, not when the script ends: the template's machine comes before the run's.
+  rm -rf "$machine_dir"
+  own_machine= machine_dir= machine_pid=
   return "$status"
 }
 
