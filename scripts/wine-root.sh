@@ -31,7 +31,8 @@ i386_dlls_from=usr/lib/i386-linux-gnu/wine/i386-windows
 i386_dlls_to=usr/lib/x86_64-linux-gnu/wine/i386-windows
 # The kernel and initramfs of the virtual machine, and what its initramfs loads to reach the root.
 vm_dir=opt/qelpad-vm
-vm_modules="virtio_blk crc32c_generic ext4 overlay 9pnet_virtio 9p"  # with what they need; virtio_pci is built in
+# (each with the modules it needs; virtio_pci is built in)
+vm_modules="virtio_blk crc32c_generic ext4 overlay 9pnet_virtio 9p"
 
 recipe="$suite ${packages[*]} $i386_package $i386_dlls_from $i386_dlls_to $vm_dir $vm_modules
 $(cat "$here/vm-init.sh") v2"

@@ -72,8 +72,10 @@ write_reg() {  # FILE PART
 # (else every close waits ~2 s); no crash dialog; without an X display, windows from Wine's null
 # display driver, which it takes only when named; the fonts above; and none of the services for
 # devices, networks, volumes and the event log, which nothing here uses and every session would
-# start. Drive letters need no mount manager: Wine reads the prefix's links itself. (The mount manager
-# and the network driver alone are a tenth of a short case's work under emulation.)
+# start, nor the bus, USB and Bluetooth devices, whose drivers services.exe starts even so. Drive
+# letters need no mount manager: Wine reads the prefix's links itself. (The mount manager and the
+# network driver alone are a tenth of a short case's work under emulation, the devices' driver host
+# another.)
 settings() {
   {
     printf '[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\r\n"Managed"="N"\r\n"Decorated"="Y"\r\n\r\n'
@@ -292,10 +294,10 @@ enter_with_bwrap() {  # COMMAND... (WINEPREFIX set; $template the lower layer, o
 # ---- The virtual machine ----------------------------------------------------------------------------
 
 # An image of DIR for a disk of the virtual machine: an ext4 file system, read-only in the machine.
-# Over 9p every lookup and open is a trip into qemu (some 8,000 in a window case, most of them each
-# Wine process finding its DLLs and fontconfig reading its configuration again); on a disk they stay
-# inside the machine. Made once, beside DIR; a user who is not root makes it as the root of a user
-# namespace, which reads the root's files as mmdebstrap wrote them.
+# Over 9p every lookup and open is a trip into qemu, and every Wine process finds its DLLs and
+# fontconfig reads its configuration again (qemu opened files some 62,000 times for one window
+# case); on a disk they stay inside the machine. Made once, beside DIR; a user who is not root
+# makes it as the root of a user namespace, which reads the root's files as mmdebstrap wrote them.
 make_image() {  # DIR IMAGE
   local kb files as_root=()
   [ -s "$2" ] && return 0
@@ -303,8 +305,8 @@ make_image() {  # DIR IMAGE
   kb=$(du -sk "$1" | cut -f1)
   files=$(find "$1" | wc -l)
   rm -f "$2.tmp"
-  "${as_root[@]}" /sbin/mke2fs -q -F -t ext4 -O ^has_journal,^metadata_csum -m 0 -b 4096 -N $((files + 10000)) \
-    -d "$1" "$2.tmp" $((kb * 11 / 10 + 65536))k >"$2.log" 2>&1 ||
+  "${as_root[@]}" /sbin/mke2fs -q -F -t ext4 -O ^has_journal,^metadata_csum -m 0 -b 4096 \
+    -N $((files + 10000)) -d "$1" "$2.tmp" $((kb * 11 / 10 + 65536))k >"$2.log" 2>&1 ||
     { echo "wine-run: could not make the disk image $2 (see $2.log)" >&2; rm -f "$2.tmp"; return 1; }
   rm -f "$2.log"
   mv "$2.tmp" "$2"
@@ -328,7 +330,7 @@ root_image() {
 # of the template as read-only disks, and the binds and the folder itself shared at their own paths,
 # and waits until it is ready. Leaves $machine_pid.
 boot_machine() {
-  local tag=0 dir shares=() boot=$machine_dir/boot
+  local tag=0 dir shares=() boot=$machine_dir/boot loop
   mkdir -p "$machine_dir/runs" "$boot"
   {
     echo 'set -u'
@@ -349,7 +351,10 @@ boot_machine() {
     # The machine's loop runs from a copy: bash reads a script as it goes, and this one may be edited
     # meanwhile. Should it ever end otherwise than by powering off, the console says how.
     printf 'cp %q /run/machine.sh\n' "$here/wine-run.sh"
-    printf 'exec /bin/bash -c %q sh %q\n' '/bin/bash /run/machine.sh --machine "$1"; echo "wine-run: the machine'"'"'s loop ended with status $?"; echo o >/proc/sysrq-trigger; sleep 60' "$machine_dir"
+    # (One line: the machine's /bin/sh reads this file, and %q writes a line break as $'\n'.)
+    loop='/bin/bash /run/machine.sh --machine "$1"; echo "wine-run: the machine loop ended with'
+    loop+=' status $?"; echo o >/proc/sysrq-trigger; sleep 60'
+    printf 'exec /bin/bash -c %q sh %q\n' "$loop" "$machine_dir"
   } >"$boot/session.sh"
   # The kernel reads concatenated archives as one: the root's initramfs, then this machine's script.
   (cd "$boot" && echo session.sh | "$wine_root/usr/bin/busybox" cpio -o -H newc 2>/dev/null) | gzip -n >"$boot/session.cpio.gz"
@@ -493,7 +498,8 @@ $(settings)"
   key=$(printf '%s' "$made" | sha256sum | cut -c1-16)
   cache=$(dirname "$wine_root")
   for dir in "$cache"/wine-template-*/; do
-    [ -f "$dir/.wine-root" ] && [ ! -d "$(head -n1 "$dir/.wine-root" | cut -d' ' -f1)" ] && rm -rf "$dir" "${dir%/}".{img,lock,log}
+    [ -f "$dir/.wine-root" ] && [ ! -d "$(head -n1 "$dir/.wine-root" | cut -d' ' -f1)" ] &&
+      rm -rf "$dir" "${dir%/}".{img,lock,log}
   done
   echo "$cache/wine-template-$key"
 }
