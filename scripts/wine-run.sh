@@ -296,15 +296,20 @@ enter_with_bwrap() {  # COMMAND... (WINEPREFIX set; $template the lower layer, o
 # An image of DIR for a disk of the virtual machine: an ext4 file system, read-only in the machine.
 # Over 9p every lookup and open is a trip into qemu, and every Wine process finds its DLLs and
 # fontconfig reads its configuration again (qemu opened files some 62,000 times for one window
-# case); on a disk they stay inside the machine. Made once, beside DIR; a user who is not root
-# makes it as the root of a user namespace, which reads the root's files as mmdebstrap wrote them.
-make_image() {  # DIR IMAGE
+# case); on a disk they stay inside the machine. Made once, beside DIR. A user who is not root
+# makes the root's image as the root of a user namespace, which reads the root's files, and owns
+# them in the image, as mmdebstrap wrote them; the template's files are the user's own.
+make_image() {  # DIR IMAGE [as-mmdebstrap]
   local kb files as_root=()
   [ -s "$2" ] && return 0
-  [ "$(id -u)" = 0 ] || as_root=(unshare --map-root-user --map-auto)
-  kb=$(du -sk "$1" | cut -f1)
-  files=$(find "$1" | wc -l)
+  # mmdebstrap's own mapping: this user's first block of subordinate ids from 0, and the user beyond
+  # it, so that the image (made here first) stays theirs.
+  [ "$(id -u)" = 0 ] || [ -z "${3:-}" ] ||
+    as_root=(unshare --map-auto --map-user=65536 --map-group=65536 --setuid 0 --setgid 0)
+  kb=$("${as_root[@]}" du -sk "$1" | cut -f1)
+  files=$("${as_root[@]}" find "$1" | wc -l)
   rm -f "$2.tmp"
+  : >"$2.tmp"
   "${as_root[@]}" /sbin/mke2fs -q -F -t ext4 -O ^has_journal,^metadata_csum -m 0 -b 4096 \
     -N $((files + 10000)) -d "$1" "$2.tmp" $((kb * 11 / 10 + 65536))k >"$2.log" 2>&1 ||
     { echo "wine-run: could not make the disk image $2 (see $2.log)" >&2; rm -f "$2.tmp"; return 1; }
@@ -317,7 +322,7 @@ root_image() {
   [ -s "$wine_root.img" ] && return 0
   exec 8>"$wine_root.img.lock"
   flock 8
-  make_image "$wine_root" "$wine_root.img"
+  make_image "$wine_root" "$wine_root.img" as-mmdebstrap
   local status=$?
   flock -u 8
   exec 8>&-
