@@ -105,7 +105,8 @@ if [ ! -x "$root/usr/lib/wine/wine64" ] || [ ! -f "$root/$vm_dir/initrd.img" ]; 
     --customize-hook='dpkg-deb -x "$1"/tmp/linux-image-*.deb "$1/tmp/kernel"' \
     --customize-hook='"'"$here/wine-root.sh"'" --initramfs "$1"' \
     --customize-hook='echo "zh_CN.UTF-8 UTF-8" >"$1/etc/locale.gen" && chroot "$1" locale-gen' \
-    --customize-hook='rm -rf "$1"/tmp/i386 "$1"/tmp/kernel "$1"/tmp/initramfs "$1"/tmp/*.deb "$1"/var/cache/apt/archives/*.deb "$1"/var/lib/apt/lists/*_Packages' \
+    --customize-hook='rm -rf "$1"/tmp/i386 "$1"/tmp/kernel "$1"/tmp/initramfs "$1"/tmp/*.deb' \
+    --customize-hook='rm -rf "$1"/var/cache/apt/archives/*.deb "$1"/var/lib/apt/lists/*_Packages' \
     "$suite" "$root.partial" "$archive" >"$cache/wine-root-$key.log" 2>&1 ||
     { tail -n 30 "$cache/wine-root-$key.log" >&2; rm -rf "$root.partial"; echo "wine-root: mmdebstrap failed" >&2; exit 1; }
   [ -f "$root.partial/$i386_dlls_to/kernel32.dll" ] ||
