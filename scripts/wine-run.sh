@@ -308,7 +308,6 @@ make_image() {  # DIR IMAGE [as-mmdebstrap]
     as_root=(unshare --map-auto --map-user=65536 --map-group=65536 --setuid 0 --setgid 0)
   kb=$("${as_root[@]}" du -sk "$1" | cut -f1)
   files=$("${as_root[@]}" find "$1" | wc -l)
-  rm -f "$2.tmp"
   : >"$2.tmp"
   "${as_root[@]}" /sbin/mke2fs -q -F -t ext4 -O ^has_journal,^metadata_csum -m 0 -b 4096 \
     -N $((files + 10000)) -d "$1" "$2.tmp" $((kb * 11 / 10 + 65536))k >"$2.log" 2>&1 ||
@@ -319,14 +318,8 @@ make_image() {  # DIR IMAGE [as-mmdebstrap]
 
 # The image of the Wine root, made once per root under a lock.
 root_image() {
-  [ -s "$wine_root.img" ] && return 0
-  exec 8>"$wine_root.img.lock"
-  flock 8
-  make_image "$wine_root" "$wine_root.img" as-mmdebstrap
-  local status=$?
-  flock -u 8
-  exec 8>&-
-  return "$status"
+  [ -s "$wine_root.img" ] ||
+    { flock 8 && make_image "$wine_root" "$wine_root.img" as-mmdebstrap; } 8>"$wine_root.img.lock"
 }
 
 # A folder through which this machine and a virtual machine talk over 9p: the virtual machine mounts
