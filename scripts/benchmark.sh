@@ -16,7 +16,7 @@ cmake --preset win32 -B "$build" >/dev/null
 cmake --build "$build" -j2 --target Qelpad80Remover Qelpad80RemoverCli bench_driver >/dev/null
 
 how="under WoW64"
-"$root/scripts/wine-run.sh" --runs-32bit-code || how="under WoW64, in the virtual machine qemu emulates"
+"$root/scripts/wine/runs-32bit-code.py" || how="under WoW64, in the virtual machine qemu emulates"
 echo "benchmark: $rounds rounds, the 32-bit release $how, $(nproc) cores"
 tool="Z:${build//\//\\}\\Qelpad80Remover.exe"
 "$root/scripts/wine-run.sh" "$build/bench_driver.exe" "$tool" "$rounds" ${2:+"$2"}

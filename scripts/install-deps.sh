@@ -29,4 +29,4 @@ needed() {
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 needed "${packages[@]}"
-"$(dirname "$0")/wine-run.sh" --runs-32bit-code || needed qemu-system-x86 e2fsprogs
+"$(dirname "$0")/wine/runs-32bit-code.py" || needed qemu-system-x86 e2fsprogs

@@ -1,9 +1,10 @@
 #!/bin/busybox sh
 # The first process of the virtual machine that scripts/wine-run.sh boots on a machine that cannot
 # run 32-bit code itself. It lives in the initramfs that scripts/wine-root.sh makes, beside the
-# modules listed in /modules/order and the /session.sh that wine-run.sh adds for each run.
-# The Wine root comes as the first disk, an image of it that wine-run.sh makes (read-only), under a
-# writable tmpfs layer; then the session's own script runs in it.
+# modules listed in /modules/order, the machine's programs in /machine (the dispatcher, the session)
+# and the /boot.sh that the host driver adds for each boot (its shares, then the dispatcher).
+# The Wine root comes as the first disk, an image of it that the host driver makes (read-only),
+# under a writable tmpfs layer; the machine's programs go to its /run/machine, then boot.sh runs.
 /bin/busybox --install -s /bin
 export PATH=/bin
 fail() { echo "vm-init: $*"; poweroff -f; }
@@ -20,5 +21,5 @@ mount -t proc proc /newroot/proc && mount -t sysfs sys /newroot/sys && mount -t 
 mkdir -p /newroot/dev/pts /newroot/dev/shm
 mount -t devpts devpts /newroot/dev/pts && mount -t tmpfs shm /newroot/dev/shm
 mount -t tmpfs -o mode=1777 tmp /newroot/tmp && mount -t tmpfs -o mode=0755 run /newroot/run
-cp /session.sh /newroot/run/session.sh || fail "no session script"
-exec switch_root /newroot /bin/sh /run/session.sh
+cp -r /machine /newroot/run/machine && cp /boot.sh /newroot/run/boot.sh || fail "no boot script"
+exec switch_root /newroot /bin/sh /run/boot.sh

@@ -1,0 +1,233 @@
+#!/bin/bash
+# The virtual machine's dispatcher: its first process once its disks and shares are mounted (the
+# host driver's boot script starts it, as root, from the initramfs that scripts/wine-root.sh makes).
+# It runs each program that the host driver (scripts/wine/host.py) hands it, in a Wine session
+# (scripts/wine/session.sh): a fresh one of its own, or the warm session of a slot, which serves
+# run after run of its slot.
+#   dispatcher.sh MACHINE_DIR
+#
+# The hand-off, through MACHINE_DIR (the host's folder, shared over 9p at the same path):
+# | file                   | written by | when                        | what it says                                |
+# |------------------------|------------|-----------------------------|---------------------------------------------|
+# | ready                  | machine    | once it listens             | the host may hand runs over                 |
+# | runs/ID/               | host       | a run, whole at once        | made as runs/.new.ID, then renamed          |
+# | runs/ID/argv           | host       | with the run                | the program (or command) and its arguments, |
+# |                        |            |                             | each ended by a NUL                         |
+# | runs/ID/env            | host       | with the run                | NAME=VALUE, each ended by a NUL: the        |
+# |                        |            |                             | session's and the program's environment     |
+# | runs/ID/how            | host       | with the run                | lines NAME=VALUE: slot (the warm session's  |
+# |                        |            |                             | name; none: a session of its own), template |
+# |                        |            |                             | (the folder the prefix is a layer over;     |
+# |                        |            |                             | none: $WINEPREFIX of env as it is), user    |
+# |                        |            |                             | (UID:GID to run as), cwd, keep (1: copy the |
+# |                        |            |                             | prefix to kept/ afterwards)                 |
+# | runs/ID/beat           | host       | every second                | a counter: a run whose caller stopped       |
+# |                        |            |                             | beating for 30 s is ended                   |
+# | runs/ID/cancel         | host       | its caller was interrupted  | end the run now                             |
+# | runs/ID/stdout, stderr | machine    | as the program writes       | its output, and the dispatcher's word on it |
+# | runs/ID/kept/          | machine    | before status, with keep=1  | the prefix as the run left it               |
+# | runs/ID/status         | machine    | last (renamed from .new)    | the exit code; 137 when the run was ended   |
+# | stop                   | host       | at the end                  | end every run and power off                 |
+# The host removes runs/ID once it has read the status. Its own files in MACHINE_DIR (boot/, pid,
+# template, shared) are not the machine's business.
+#
+# A warm session is kept only while its runs leave it as they found it: after a run that exits
+# other than with 0, that leaves a process of its own behind, or that is ended, the session is
+# thrown away and the slot's next run gets a fresh one. A run that comes for a slot whose last run
+# is still going means that run's caller is gone (CTest gives a slot to one case at a time): that
+# run is ended first. A session serves only runs of its kind (display, dpi, locale, Wine's
+# settings); another kind replaces it.
+set -u
+dir=$1
+here=$(cd "$(dirname "$0")" && pwd)
+cgroups=/sys/fs/cgroup
+sessions=/tmp/sessions
+
+echo -1000 >/proc/self/oom_score_adj  # the machine's first process waits for it: never killed for memory
+mountpoint -q $cgroups || mount -t cgroup2 cgroup2 $cgroups
+# A fault in a file that is in the page cache maps 2 MiB of it at once, not 64 KiB: every Wine
+# process maps the same DLLs, and each fault is dear under emulation.
+mountpoint -q /sys/kernel/debug || mount -t debugfs debugfs /sys/kernel/debug
+echo 2097152 >/sys/kernel/debug/fault_around_bytes
+
+# Waits SECONDS (a fraction allowed) without starting a process, which costs milliseconds here:
+# reads from a pipe held open at both ends, so nothing ever arrives.
+mkfifo /run/nap && exec {nap_fd}<>/run/nap
+nap() { read -r -t "$1" -u "$nap_fd" _ || :; }
+
+# VALUE of the line NAME=VALUE in FILE.
+setting() {  # FILE NAME
+  local key value
+  while IFS='=' read -r key value; do [ "$key" != "$2" ] || { echo "$value"; return; }; done <"$1"
+}
+
+# Every process in cgroup NAME ended, and the cgroup gone.
+end_cgroup() {  # NAME
+  [ -d "$cgroups/$1" ] || return 0
+  echo 1 >"$cgroups/$1/cgroup.kill"
+  for _ in $(seq 100); do [ -s "$cgroups/$1/cgroup.procs" ] || break; nap 0.1; done
+  rmdir "$cgroups/$1" 2>/dev/null
+}
+
+# A session NAME: its folder /tmp/sessions/NAME (prefix, home, scratch), its processes in cgroup
+# NAME and the program of its current run in NAME.run.
+end_session() {  # NAME
+  end_cgroup "$1.run"
+  end_cgroup "$1"
+  umount -l "$sessions/$1/prefix" 2>/dev/null
+  rm -rf "${sessions:?}/$1"
+}
+
+# Runs COMMAND as the run's user, with the run's environment and the session's, in cgroup GROUP.
+as_user() {  # GROUP COMMAND...
+  local group=$1
+  shift
+  (echo $BASHPID >"$cgroups/$group/cgroup.procs" || exit 125
+   cd "$cwd" 2>/dev/null || cd /
+   exec env -i PATH=/usr/local/bin:/usr/bin:/bin "${env[@]}" HOME="$sessions/$name/home" \
+     QELPAD_SESSION_DIR="$sessions/$name/tmp" WINEPREFIX="$prefix" \
+     setpriv --reuid="${user%:*}" --regid="${user#*:}" --clear-groups "$@")
+}
+
+# Makes session $name for this run: its folders and cgroups, the prefix (a layer over the template,
+# or the prefix of env as it is).
+make_session() {
+  local home=$sessions/$name
+  mkdir -p "$home/home" "$home/tmp" "$cgroups/$name" "$cgroups/$name.run"
+  if [ -n "$template" ]; then
+    prefix=$home/prefix
+    mkdir -p "$home/upper" "$home/work" "$prefix"
+    mount -t overlay -o "lowerdir=$template,upperdir=$home/upper,workdir=$home/work" prefix "$prefix" ||
+      return 1
+    chown "$user" "$prefix"
+  fi
+  chown "$user" "$home/home" "$home/tmp"
+  echo "$prefix" >"$home/prefix.path"
+}
+
+# The processes the program left in its cgroup, by name, after giving them a moment to end.
+left_behind() {
+  for _ in $(seq 30); do [ -s "$cgroups/$name.run/cgroup.procs" ] || return 1; nap 0.1; done
+  local pid names=()
+  while read -r pid; do names+=("$(tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null)"); done \
+    <"$cgroups/$name.run/cgroup.procs"
+  printf '%s; ' "${names[@]}"
+}
+
+# One run, in a subshell of its own (in cgroup run-ID): its session made or reused, its program,
+# the session kept or thrown away, its status.
+run_one() {  # ID
+  local run=$dir/runs/$1 id=$1 slot= template= user=0:0 cwd=/ keep= key value env=() kind= left status
+  echo $BASHPID >"$cgroups/run-$id/cgroup.procs"
+  while IFS='=' read -r key value; do
+    case $key in slot | template | user | cwd | keep) printf -v "$key" %s "$value" ;; esac
+  done <"$run/how"
+  mapfile -d '' env <"$run/env"
+  mapfile -d '' argv <"$run/argv"
+  local name=${slot:-fresh-$id} prefix=
+  # The session's kind: what its start made of the environment (the host sorts it).
+  for value in "${env[@]}"; do
+    case $value in
+      WINEPREFIX=*) prefix=${value#*=} ;;
+      QELPAD_NO_DISPLAY=* | QELPAD_SCREEN_DPI=* | QELPAD_LOCALE=* | WINE* | LC_* | LANG=*) kind+="$value;" ;;
+    esac
+  done
+  exec >"$run/stdout" 2>"$run/stderr"
+  if [ ! -e "$sessions/$name/ready" ] || [ "$(<"$sessions/$name/kind")" != "$kind" ]; then
+    end_session "$name"
+  fi
+  if [ -e "$sessions/$name/ready" ]; then
+    prefix=$(<"$sessions/$name/prefix.path")
+  elif ! make_session; then
+    echo "wine-run: could not make the session's prefix" >&2
+    status=125
+  elif [ -n "$slot" ] && ! as_user "$name" /bin/bash "$here/session.sh" start; then
+    status=125
+  else
+    echo "$kind" >"$sessions/$name/kind"
+    touch "$sessions/$name/ready"
+  fi
+  if [ -z "${status:-}" ]; then
+    if [ -n "$slot" ]; then
+      as_user "$name.run" /bin/bash "$here/session.sh" run "${argv[@]}"
+    else
+      as_user "$name.run" /bin/bash "$here/session.sh" "${argv[@]}"
+    fi
+    status=$?
+    if [ -n "$slot" ] && left=$(left_behind); then
+      echo "wine-run: the run left processes running in its session, now ended: $left" >&2
+      [ "$status" -ne 0 ] || status=125
+    fi
+  fi
+  if [ -z "$slot" ] || [ "$status" -ne 0 ]; then
+    [ -z "$keep" ] || cp -a "$prefix" "$run/kept"
+    end_session "$name"
+  fi
+  echo "$status" >"$run/status.new" && mv "$run/status.new" "$run/status"
+}
+
+# Runs are found in one listing of runs/ five times a second, the running ones checked once a
+# second (every look at the share is a trip into qemu). A run is started once: its folder stays
+# listed until its caller has read the status and removed it.
+declare -A seen running job beat since slot_of run_of
+end_run() {  # ID: the run and its session ended; its caller is told 137
+  end_cgroup "run-$1"
+  end_session "${slot_of[$1]:-fresh-$1}"
+  [ -e "$dir/runs/$1/status" ] || echo 137 >"$dir/runs/$1/status" 2>/dev/null
+  forget "$1"
+}
+forget() {  # ID
+  rmdir "$cgroups/run-$1" 2>/dev/null
+  [ "${run_of[${slot_of[$1]:-}]:-}" != "$1" ] || unset 'run_of[${slot_of[$1]}]'
+  unset 'running[$1]' 'job[$1]' 'beat[$1]' 'since[$1]' 'slot_of[$1]'
+}
+finished() { [ -e "$dir/runs/$1/status" ] || [ ! -d "$dir/runs/$1" ]; }  # ID
+start_run() {  # ID
+  local slot last
+  slot=$(setting "$dir/runs/$1/how" slot)
+  if [ -n "$slot" ]; then
+    last=${run_of[$slot]:-}
+    if [ -n "$last" ]; then
+      if finished "$last"; then forget "$last"; else end_run "$last"; fi
+    fi
+    slot_of[$1]=$slot run_of[$slot]=$1
+  fi
+  seen[$1]=1 running[$1]=1 since[$1]=$SECONDS beat[$1]=
+  mkdir -p "$cgroups/run-$1"
+  run_one "$1" &
+  job[$1]=$!
+}
+
+mkdir -p "$sessions"
+touch "$dir/ready"
+tick=0
+until [ -e "$dir/stop" ]; do
+  for run in "$dir"/runs/*; do
+    id=${run##*/}
+    [ -z "${seen[$id]:-}" ] && [ -f "$run/how" ] || continue
+    start_run "$id"
+  done
+  if [ $((tick++ % 5)) -eq 0 ]; then
+    for id in "${!running[@]}"; do
+      run=$dir/runs/$id
+      if finished "$id"; then
+        forget "$id"
+        continue
+      fi
+      now=
+      read -r now 2>/dev/null <"$run/beat"
+      if [ "$now" != "${beat[$id]}" ]; then beat[$id]=$now since[$id]=$SECONDS; fi
+      if [ -e "$run/cancel" ] || [ $((SECONDS - since[$id])) -gt 30 ]; then
+        end_run "$id"
+      elif ! kill -0 "${job[$id]}" 2>/dev/null && ! finished "$id"; then
+        echo "wine-run: the machine's dispatcher lost this run" >>"$run/stderr"
+        end_run "$id"
+      fi
+    done
+  fi
+  nap 0.2
+done
+for id in "${!running[@]}"; do end_run "$id"; done
+sync
+echo o >/proc/sysrq-trigger
+sleep 60

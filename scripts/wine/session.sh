@@ -1,0 +1,111 @@
+#!/bin/bash
+# A Wine session inside the root (in bwrap's namespaces, or in the virtual machine): an X display
+# unless none is wanted, one wineserver that stays up, and Windows programs run in it one after
+# another.
+#   session.sh start                                  makes the session and its first process's set-up
+#   session.sh run PROGRAM.exe|COMMAND [ARGUMENTS...]  runs one in it; exits with its exit code
+#   session.sh stop                                   ends the wineserver, every Windows process and the display
+#   session.sh PROGRAM.exe|COMMAND [ARGUMENTS...]      the three: one program in a session of its own
+# WINEPREFIX              the prefix: a layer over the template, or the template being made
+# QELPAD_SESSION_DIR      the session's own scratch folder: its display's number, Xvfb's pid (not
+#                         TMPDIR: Wine 10's wineserver crashes at start when TMPDIR is set)
+# QELPAD_NO_DISPLAY=1     no X display: windows are made by Wine's null display driver
+# QELPAD_HOST_DISPLAY=1   $DISPLAY as it is, instead of a private Xvfb (bwrap only)
+# QELPAD_SCREEN_DPI       the screen's scale in dots per inch (96 unless set)
+# QELPAD_LOCALE           the locale (LC_ALL), e.g. zh_CN.UTF-8
+# QELPAD_DISCARD_PREFIX=1 the prefix is thrown away afterwards
+set -uo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+wine=/usr/lib/wine/wine64
+wineserver=/usr/lib/wine/wineserver
+dir=${QELPAD_SESSION_DIR:-/tmp}
+[ -z "${QELPAD_LOCALE:-}" ] || export LC_ALL=$QELPAD_LOCALE
+
+fail() { echo "wine-run: $*" >&2; exit 125; }
+
+# Waits SECONDS (a fraction allowed) without starting a process: in the emulated machine every fork
+# and exec of sleep costs milliseconds. Reads from a pipe held open at both ends, so nothing arrives.
+nap_fd=
+nap() {  # SECONDS
+  if [ -z "$nap_fd" ]; then
+    local pipe
+    pipe=$(mktemp -u "$dir/nap.XXXXXX") && mkfifo "$pipe" && exec {nap_fd}<>"$pipe" && rm -f "$pipe" ||
+      { sleep "$1"; return; }
+  fi
+  read -r -t "$1" -u "$nap_fd" _ || :
+}
+
+# A .reg file of this folder as regedit reads it (UTF-16 with its mark), imported into the prefix.
+import_reg() {  # NAME
+  { printf '\xff\xfe'; sed 's/$/\r/' "$here/$1" | iconv -f UTF-8 -t UTF-16LE; } >"$dir/$1"
+  "$wine" regedit /S "Z:${dir//\//\\}\\$1"
+}
+
+uses_display() { [ -z "${QELPAD_NO_DISPLAY:-}" ] && [ -z "${QELPAD_HOST_DISPLAY:-}" ]; }
+set_display() {
+  if [ -n "${QELPAD_NO_DISPLAY:-}" ]; then unset DISPLAY
+  elif uses_display; then export DISPLAY=:$(head -n1 "$dir/display"); fi
+}
+
+begin() {
+  if uses_display; then
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$dir/display" >/dev/null 2>&1 &
+    echo $! >"$dir/xvfb.pid"
+    for _ in $(seq 600); do [ -s "$dir/display" ] && break; nap 0.05; done
+    [ -s "$dir/display" ] || fail "Xvfb did not start"
+  fi
+  set_display
+  # Wine 10 reads a monitor's DPI once, when the session's desktop starts: set it, then restart.
+  if [ -n "${QELPAD_SCREEN_DPI:-}" ]; then
+    for key in 'HKCC\Software\Fonts' 'HKCU\Control Panel\Desktop'; do
+      "$wine" reg add "$key" /v LogPixels /t REG_DWORD /d "$QELPAD_SCREEN_DPI" /f >/dev/null ||
+        fail "could not set the DPI"
+    done
+    "$wineserver" -k 2>/dev/null
+    "$wineserver" -w
+  fi
+  "$wineserver" -p
+  # A locale of another code page than the template's: Wine has rewritten the font links, as it
+  # does once in a new code page; the session puts them back for the programs it runs.
+  case ${LC_ALL:-${LC_CTYPE:-${LANG:-}}} in
+    zh_* | ja_* | ko_*) import_reg font-links.reg || fail "could not restore the font links" ;;
+  esac
+}
+
+# For programs run one after another: the first process of a session starts wineboot, services
+# and the desktop (explorer), which then serve every later one. Started here, they belong to the
+# session, not to the first program (a program's own processes must end with it).
+start() {
+  begin
+  "$wine" rundll32.exe user32.dll,GetDesktopWindow || fail "the session's first process failed"
+}
+
+run() {  # PROGRAM.exe|COMMAND [ARGUMENTS...]
+  set_display
+  case $1 in
+    *.exe | *.EXE) "$wine" "$@" ;;
+    *) "$@" ;;
+  esac
+}
+
+stop() {
+  # A prefix that is thrown away: the wineserver need not write the registry back, which takes
+  # seconds emulated.
+  local signal=
+  [ -z "${QELPAD_DISCARD_PREFIX:-}" ] || signal=9
+  "$wineserver" -k$signal 2>/dev/null
+  "$wineserver" -w 2>/dev/null
+  [ ! -s "$dir/xvfb.pid" ] || kill "$(cat "$dir/xvfb.pid")" 2>/dev/null
+  rm -f "$dir/xvfb.pid" "$dir/display"
+}
+
+case ${1:-} in
+  start | stop) "$1" ;;
+  run) shift; run "$@" ;;
+  *)
+    begin
+    run "$@"
+    status=$?
+    stop
+    exit $status ;;
+esac
