@@ -13,6 +13,8 @@ enum class ExitCode : int {
     OtherFailure = 5,   // named on its line; also: a key that loads the control stays, or a layer went
 };
 
+// Both verbs report every failure in their lines and exit code; they throw only for memory.
+
 // Lists what each layer looked at registers and every present place of the control, one line
 // each. Elevated or as SYSTEM the layers include the classes of every user logged on now.
 ExitCode Check(const Output& out);

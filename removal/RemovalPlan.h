@@ -1,6 +1,7 @@
 #pragma once
 // What the removal deletes and in which order: the control's registration keys in each layer of
 // classes, its folders, and which files a registration's module path adds, or leaves and why.
+// Nothing here looks at the machine, and nothing throws but for memory.
 
 #include <windows.h>
 

@@ -233,7 +233,7 @@ TEST_F(RegistryRead, EightByteDwordStaysWithinTheInteger) {
     for (int i = 4; i < 8; ++i) EXPECT_EQ(0xCC, buffer[i]) << "byte " << i;
 }
 
-// Wine stores a REG_DWORD of fewer than four bytes as given; the integer starts at zero and only
+// wine-only: a REG_DWORD of fewer than four bytes is stored as given; the integer starts at zero and only
 // the delivered bytes land in it.
 TEST_F(RegistryRead, ShortDwordFillsOnlyItsBytes) {
     const BYTE ones[4] = {0xFF, 0xFF, 0xFF, 0xFF};
@@ -369,8 +369,8 @@ private:
     std::vector<BYTE> m_original;
 };
 
-// Note: Wine grants DELETE (and MAXIMUM_ALLOWED) on such a key all the same, so RegDeleteKeyA
-// removes it; only the read is refused.
+// wine-only: Wine grants DELETE (and MAXIMUM_ALLOWED) on such a key all the same, so the key could
+// be deleted; only the read is refused.
 TEST_F(RegistryAccess, ReadOnlyKeyReadsAsEmpty) {
     LONG opened = static_cast<LONG>(0xdeadbeef);
     EXPECT_EQ("empty", Describe(ReadRegistryValue(HKEY_LOCAL_MACHINE, kReadOnly, L"Path", 0, &opened)));

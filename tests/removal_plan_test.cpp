@@ -196,7 +196,7 @@ protected:
         m_made.push_back(name);
         ASSERT_TRUE(::SetFileAttributesW(path.c_str(), attributes)) << ::GetLastError();
         // Wine keeps hidden and system in an extended attribute; a file system without them
-        // would make this test meaningless. Observed: FILE_ATTRIBUTE_NORMAL reads back as ARCHIVE.
+        // would make this test meaningless. wine-only: FILE_ATTRIBUTE_NORMAL reads back as ARCHIVE.
         const DWORD kept = attributes & ~FILE_ATTRIBUTE_NORMAL;
         ASSERT_EQ(::GetFileAttributesW(path.c_str()) & kept, kept) << Show(name);
     }
@@ -326,7 +326,7 @@ TEST_F(RemovalFileSearch, DeleteFileGetsExactlyThePathThatWasSearched) {
 }
 
 // A search that fails for another reason than "nothing there" is an error for the caller (the
-// removal then shows its warning). Observed under Wine: a folder part holding '|' or a wildcard
+// removal then shows its warning). wine-only: a folder part holding '|' or a wildcard
 // is refused with ERROR_INVALID_NAME (a '|' in the last part merely finds nothing).
 TEST_F(RemovalFileSearch, OtherFailuresOfTheSearchAreErrors) {
     const std::wstring invalid = At(L"a|b\\Qelpad80.dll");

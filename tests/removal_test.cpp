@@ -476,7 +476,7 @@ TEST_F(Removal, HiddenAndSystemCopiesAreLeftInPlace) {
     RunRemoval(Outcome::Removed);
     ExpectFiles(files, false, "the removal finished");
     ExpectKeys(RegistrationKeys(), false, "the removal finished");
-    // Observed under Wine: every file reports FILE_ATTRIBUTE_ARCHIVE, whatever it was given.
+    // wine-only: every file reports FILE_ATTRIBUTE_ARCHIVE, whatever it was given.
     for (const auto& file : hidden) {
         SCOPED_TRACE(Show(file.path));
         EXPECT_EQ(FileAttributes(file.path) & ~FILE_ATTRIBUTE_ARCHIVE, file.attributes & ~FILE_ATTRIBUTE_ARCHIVE);
@@ -484,8 +484,8 @@ TEST_F(Removal, HiddenAndSystemCopiesAreLeftInPlace) {
     EXPECT_NE(FileAttributes(ModuleIn(ConflictFolder(4))) & FILE_ATTRIBUTE_DIRECTORY, 0u);
 }
 
-// Held open without FILE_SHARE_DELETE by another process, the file cannot be deleted. Observed
-// under Wine: DeleteFile of the file-system object then fails, as it does for a read-only file;
+// Held open without FILE_SHARE_DELETE by another process, the file cannot be deleted. wine-only:
+// DeleteFile of the file-system object then fails, as it does for a read-only file;
 // a handle opened with no data access (access 0) does not stand in the way.
 TEST_F(Removal, CopyHeldOpenByAnotherProcessFailsUntilReleased) {
     const std::vector<std::wstring> files = PlantInstallation();

@@ -369,7 +369,7 @@ long Distance(const std::vector<BYTE>& a, const std::vector<BYTE>& b) {
 }  // namespace
 
 // Each standard icon is drawn on the box's own background, and the closest one wins if it is close
-// indeed. Observed under Wine: the box holds the tool's own handle of the shared icon, another value
+// indeed. wine-only: the box holds the tool's own handle of the shared icon, another value
 // than LoadIconW gives in this process, so handles cannot be compared. Xvfb has no window manager
 // and shows the box unobscured, so the screen can be read.
 std::string StandardIconShown(HWND box) {
