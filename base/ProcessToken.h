@@ -1,6 +1,7 @@
 #pragma once
 // Who this process runs as, read from its token: the user's SID, and whether it may look at the
-// classes of other users (they are readable by SYSTEM and by elevated administrators only).
+// classes of other users (they are readable by SYSTEM and by elevated administrators only). Neither
+// throws but for memory: a token that cannot be read gives "" and false.
 
 #include <windows.h>
 #include <sddl.h>

@@ -1,5 +1,5 @@
 #pragma once
-// Small helpers for the program's text.
+// Small helpers for the program's text. None throws but for memory.
 
 #include <windows.h>
 

@@ -1,4 +1,4 @@
-// check and remove: the removal's own survey and run, told in lines.
+// check and remove: the removal's own survey and report, told in lines.
 
 #include "console/Commands.h"
 
@@ -11,15 +11,13 @@
 #include "base/Errors.h"
 #include "base/Text.h"
 #include "console/Texts.h"
-#include "removal/FileDeletion.h"
 #include "removal/Removal.h"
-#include "removal/RemovalPlan.h"
 
 namespace {
 
 using namespace ConsoleTexts;
 
-// "error 0x80070005: Access is denied." (the system's text in English where it has one).
+// "0x80070005: Access is denied." (the system's text in English where it has one).
 std::wstring DescribeResult(HRESULT result) {
     static const wchar_t digits[] = L"0123456789ABCDEF";
     std::wstring text = L"0x";
@@ -42,10 +40,10 @@ const wchar_t* StepText(RemovalStep step) {
     switch (step) {
     case RemovalStep::StartingCom: return kStartingCom;
     case RemovalStep::MakingFileSystemObject: return kMakingFileSystemObject;
+    case RemovalStep::ListingLayers: return kListingLayers;
     case RemovalStep::ReadingRegistration: return kReadingRegistration;
     case RemovalStep::DeletingFile: return kDeletingFile;
     case RemovalStep::LookingForFile: return kLookingForFile;
-    case RemovalStep::RemovingRegistration: return kRemovingRegistration;
     }
     return L"";
 }
@@ -58,20 +56,26 @@ ExitCode CodeFor(HRESULT result) {
     return ExitCode::OtherFailure;
 }
 
-// The failure lines (one for each key that stays), the advice that goes with them, and the exit code.
-ExitCode ReportFailure(const Output& out, const RemovalFailure& failure) {
-    if (failure.step == RemovalStep::RemovingRegistration) {
-        for (const std::wstring& key : failure.staying) out.Line(kFailed + (kRemovingRegistration + key) + kStillThere);
-        return ExitCode::OtherFailure;
-    }
-    const std::wstring subject = failure.step == RemovalStep::DeletingFile || failure.step == RemovalStep::LookingForFile
-                                     ? FileLocation(failure.subject)
-                                     : failure.subject;
-    out.Line(kFailed + (StepText(failure.step) + subject) + kError + DescribeResult(failure.result));
-    const ExitCode code = CodeFor(failure.result);
+// The advice that goes with an exit code, when there is one.
+void Advise(const Output& out, ExitCode code) {
     if (code == ExitCode::AccessDenied) out.Line(kAdviceAccessDenied);
     if (code == ExitCode::FileInUse) out.Line(kAdviceInUse);
+}
+
+// The line of an error that stopped a survey or a removal, its advice, and its exit code.
+ExitCode ReportStop(const Output& out, const RemovalFailure& failure) {
+    const bool file = failure.step == RemovalStep::DeletingFile || failure.step == RemovalStep::LookingForFile;
+    out.Line(kFailed + (StepText(failure.step) + (file ? FileLocation(failure.subject) : failure.subject)) + kError +
+             DescribeResult(failure.result));
+    const ExitCode code = CodeFor(failure.result);
+    Advise(out, code);
     return code;
+}
+
+void ReportLayers(const Output& out, const std::vector<ClassesLayer>& layers) {
+    std::wstring described;
+    for (const ClassesLayer& layer : layers) described += (described.empty() ? L"" : kLayerSeparator) + layer.description;
+    out.Line(kLookedAt + described);
 }
 
 // How many profiles could not be looked at, when some could not.
@@ -79,28 +83,71 @@ void ReportProfilesNotLoaded(const Output& out, int count) {
     if (count > 0) out.Line(kProfilesNotLoaded + DecimalText(count) + kProfilesNotLoadedAdvice);
 }
 
+// Why a file a registration names is left; `done`: said after the removal rather than before.
+const wchar_t* Reason(FileLeft::Why why, bool done) {
+    if (why == FileLeft::Why::NotTheControlsModule) return kNotTheControlsModule;
+    return done ? kAnotherUsersFileLeft : kAnotherUsersModule;
+}
+
+// Each layer that loads the control, with its module path and the module it names.
+void ReportRegistrations(const Output& out, const ControlSurvey& survey) {
+    for (const LayerRegistration& registration : survey.registrations) {
+        const std::wstring& description = registration.layer.description;
+        if (!registration.hasModulePath) {
+            out.Line(kRegistered + description + L": " + kNoModulePath);
+            continue;
+        }
+        const ModulePath& path = registration.modulePath;
+        out.Line(kRegistered + description + L": " + path.text);
+        const auto left = std::find_if(survey.filesLeft.begin(), survey.filesLeft.end(), [&](const FileLeft& file) {
+            return file.path == path.module && file.layer == description;
+        });
+        out.Line(kModule + path.module + (left != survey.filesLeft.end() ? Reason(left->why, false)
+                                          : path.isControlModule     ? L""
+                                                                     : kNotTheControlsModule));
+    }
+}
+
+// What a run deleted and left, line by line, as the report has it.
+void ReportDeletions(const Output& out, const RemovalReport& report) {
+    for (const std::wstring& file : report.filesDeleted) out.Line(kDeletedFile + FileLocation(file));
+    for (const FileLeft& file : report.filesLeft) out.Line(kLeftFile + file.path + Reason(file.why, true));
+    for (const std::wstring& key : report.keysDeleted) out.Line(kDeletedKey + key);
+    for (const KeyNotDeleted& key : report.keysNotDeleted) {
+        out.Line(kNotDeletedKey + key.place +
+                 (key.subkey.empty() ? kError + DescribeResult(HRESULT_FROM_WIN32(key.error)) : kHoldsSubkey + key.subkey));
+    }
+}
+
+// Why a finished run is not a removal, line by line, and its exit code: a key refused for a right
+// asks for one; a key kept by its subkey, or a layer that went, is another failure.
+ExitCode ReportNotRemoved(const Output& out, const RemovalReport& report) {
+    for (const std::wstring& key : report.stillLoading) out.Line(kFailed + (kRemovingRegistration + key) + kStillThere);
+    for (const std::wstring& layer : report.notLookedAtAgain) out.Line(kFailed + (kLookingAgain + layer) + kNoLongerLoaded);
+    const bool refused = std::any_of(report.keysNotDeleted.begin(), report.keysNotDeleted.end(), [](const KeyNotDeleted& key) {
+        return key.error == ERROR_ACCESS_DENIED && key.subkey.empty();
+    });
+    const ExitCode code = refused ? ExitCode::AccessDenied : ExitCode::OtherFailure;
+    Advise(out, code);
+    return code;
+}
+
 }  // namespace
 
-ExitCode Check(const Output& out, bool loggedOnUsers) {
+ExitCode Check(const Output& out) {
     ControlSurvey survey;
     RemovalFailure at;
     try {
-        survey = SurveyControl(at, loggedOnUsers);
+        survey = SurveyControl(at);
     } catch (const WindowsError& error) {
         at.result = error.Result();
         // check only looks: a file in use is no reason to retry it, and 4 means that.
-        const ExitCode code = ReportFailure(out, at);
+        const ExitCode code = ReportStop(out, at);
         return code == ExitCode::FileInUse ? ExitCode::OtherFailure : code;
     }
-    std::wstring layers;
-    for (const ClassesLayer& layer : survey.layers) layers += (layers.empty() ? L"" : kLayerSeparator) + layer.description;
-    out.Line(kLookedAt + layers);
+    ReportLayers(out, survey.layers);
     const bool registered = !survey.registrations.empty();
-    for (const ControlSurvey::Registration& registration : survey.registrations) {
-        const std::wstring module = RegisteredModule(registration.modulePath);
-        out.Line(kRegistered + registration.layer.description + L": " + FirstPiece(registration.modulePath, L'\0'));
-        out.Line(kModule + module + (IsControlModulePath(module) ? L"" : kNotTheControlsModule));
-    }
+    if (registered) ReportRegistrations(out, survey);
     if (!registered) out.Line(kNotRegisteredLine);
     const std::wstring prefix = registered ? L"" : kLeftover;
     for (const std::wstring& file : survey.files) out.Line(prefix + kFile + FileLocation(file));
@@ -114,25 +161,24 @@ ExitCode Check(const Output& out, bool loggedOnUsers) {
     return ExitCode::NotRegistered;
 }
 
-ExitCode Remove(const Output& out, bool loggedOnUsers) {
-    // The keys are deleted without a word from the registry: the ones there before and gone after
-    // are the ones deleted.
-    const std::vector<std::wstring> keysBefore = PresentRegistrationKeys(loggedOnUsers);
-    ControlRemoval removal([&out](const std::wstring& file) { out.Line(kDeletedFile + FileLocation(file)); },
-                           loggedOnUsers);
+ExitCode Remove(const Output& out) {
+    ControlRemoval removal;
     const RemovalOutcome outcome = removal.Run([] { return true; });
-    const std::vector<std::wstring> keysAfter = PresentRegistrationKeys(loggedOnUsers);
-    for (const std::wstring& key : keysBefore) {
-        if (std::find(keysAfter.begin(), keysAfter.end(), key) == keysAfter.end()) out.Line(kDeletedKey + key);
-    }
-    if (loggedOnUsers) ReportProfilesNotLoaded(out, ProfilesNotLoaded());
+    const RemovalReport& report = removal.Report();
+    if (!report.layers.empty()) ReportLayers(out, report.layers);
+    ReportDeletions(out, report);
+    ReportProfilesNotLoaded(out, report.profilesNotLoaded);
     switch (outcome) {
-    case RemovalOutcome::Removed: out.Line(kRemoved); return ExitCode::NotRegistered;
+    case RemovalOutcome::Removed:
+        out.Line(report.profilesNotLoaded == 0 ? std::wstring(kRemoved)
+                                               : kRemovedFromLayersLookedAt + DecimalText(report.profilesNotLoaded) +
+                                                     kProfilesNotLookedAt);
+        return ExitCode::NotRegistered;
     case RemovalOutcome::NotRegistered: out.Line(kNothingToRemove); return ExitCode::NotRegistered;
     case RemovalOutcome::Cancelled:
     case RemovalOutcome::Failed: break;
     }
-    const ExitCode code = ReportFailure(out, removal.LastFailure());
+    const ExitCode code = report.failure ? ReportStop(out, *report.failure) : ReportNotRemoved(out, report);
     out.Line(kNotRemoved);
     return code;
 }

@@ -8,7 +8,6 @@
 #include <string>
 
 #include "base/ProcessStart.h"
-#include "base/ProcessToken.h"
 #include "console/Commands.h"
 #include "console/Output.h"
 #include "console/Texts.h"
@@ -17,9 +16,8 @@ namespace {
 
 ExitCode Run(int argc, wchar_t** argv, const Output& out, const Output& errors) {
     const std::wstring verb = argc == 2 ? argv[1] : L"";
-    // Other users' classes can be read as SYSTEM or elevated only; run otherwise, it looks at its own.
-    if (verb == L"check") return Check(out, ProcessToken::IsSystemOrElevated());
-    if (verb == L"remove") return Remove(out, ProcessToken::IsSystemOrElevated());
+    if (verb == L"check") return Check(out);
+    if (verb == L"remove") return Remove(out);
     if (verb == L"--help" || verb == L"-h" || verb == L"/?") {
         out.Line(ConsoleTexts::kUsage);
         return ExitCode::NotRegistered;

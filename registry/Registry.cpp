@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <exception>
 #include <string>
 
 #include "base/Unique.h"
@@ -15,9 +16,9 @@ namespace Registry {
 
 namespace {
 
-// The key handle of one call. It starts at 0 and is closed on every path, also when the
-// open failed and it is still 0: the routines are described that way (RegCloseKey(0) merely fails),
-// which UniqueHKey, closing only what it holds, would not do.
+// The key handle of one call. It starts at 0 and is closed on every path, also when the open failed
+// and it is still 0: that is how the routines have always closed their keys, and RegCloseKey(0)
+// merely fails. (UniqueHKey closes only what it holds.)
 class KeyHandle {
 public:
     KeyHandle() = default;
@@ -32,12 +33,13 @@ private:
 };
 
 // REG_SZ: the buffer is as many zero bytes as the size query said. The data query may deliver
-// no more than the buffer holds, even when the value grew in between.
+// no more than the buffer holds, even when the value grew in between. Reports by status only: a
+// buffer that cannot be made is read as none, a text that cannot be converted leaves the output empty.
 LONG ReadText(HKEY key, const std::string& name, DWORD size, RegistryValue& output) noexcept {
     std::string buffer;
     try {
         buffer.assign(size, '\0');
-    } catch (...) {
+    } catch (const std::exception&) {  // no memory: the query below then asks for no bytes
     }
     DWORD type = 0;
     DWORD delivered = static_cast<DWORD>(buffer.size());
@@ -49,7 +51,7 @@ LONG ReadText(HKEY key, const std::string& name, DWORD size, RegistryValue& outp
         output = status == ERROR_SUCCESS ? RegistryValue::Text(text.substr(0, std::min<std::size_t>(delivered,
                                                                                                    text.size())))
                                          : RegistryValue();
-    } catch (...) {
+    } catch (const std::exception&) {  // the conversion failed: the output stays empty
     }
     return status;
 }
@@ -68,11 +70,11 @@ LONG ReadInteger(HKEY key, const std::string& name, DWORD size, RegistryValue& o
 
 }  // namespace
 
-RegistryValue ReadRegistryValue(HKEY root, const std::wstring& keyPath, const std::wstring& valueName,
+RegistryValue ReadRegistryValue(HKEY root, const std::wstring& keyPath, const std::wstring& valueName, REGSAM view,
                                 LONG* openResult) {
     KeyHandle key;
     RegistryValue value;
-    const LONG opened = ::RegOpenKeyExA(root, ToAnsi(keyPath).c_str(), 0, kKeyAccess, key.Address());
+    const LONG opened = ::RegOpenKeyExA(root, ToAnsi(keyPath).c_str(), 0, kKeyAccess | view, key.Address());
     if (openResult) *openResult = opened;
     ReadValueFromOpenKey(key.Get(), valueName, value);
     return value;
@@ -86,7 +88,7 @@ LONG ReadValueFromOpenKey(HKEY key, std::wstring valueName, RegistryValue& outpu
         name = ToAnsi(valueName);
         // A failed size query leaves the type at 0, which reads nothing.
         if (::RegQueryValueExA(key, name.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS) type = 0;
-    } catch (...) {
+    } catch (const std::exception&) {  // a name that cannot be converted reads nothing
     }
     switch (type) {
     case REG_SZ: return ReadText(key, name, size, output);
@@ -95,17 +97,18 @@ LONG ReadValueFromOpenKey(HKEY key, std::wstring valueName, RegistryValue& outpu
     }
 }
 
-void DeleteRegistryKey(HKEY root, const std::wstring& keyPath) {
+LONG DeleteRegistryKey(HKEY root, const std::wstring& keyPath, REGSAM view) {
     KeyHandle key;
     const std::string path = ToAnsi(keyPath);
-    ::RegOpenKeyExA(root, path.c_str(), 0, kKeyAccess, key.Address());
-    // The delete names the whole path below the root; the key is still held open meanwhile.
-    ::RegDeleteKeyA(root, path.c_str());
+    ::RegOpenKeyExA(root, path.c_str(), 0, kKeyAccess | view, key.Address());
+    // The delete names the whole path below the root, in the same view; the key is still held open
+    // meanwhile.
+    return ::RegDeleteKeyExA(root, path.c_str(), view, 0);
 }
 
-bool KeyExists(HKEY root, const std::wstring& keyPath) {
+bool KeyExists(HKEY root, const std::wstring& keyPath, REGSAM view) {
     UniqueHKey key;
-    const LONG opened = ::RegOpenKeyExA(root, ToAnsi(keyPath).c_str(), 0, KEY_QUERY_VALUE, key.Put());
+    const LONG opened = ::RegOpenKeyExW(root, keyPath.c_str(), 0, KEY_QUERY_VALUE | view, key.Put());
     return opened == ERROR_SUCCESS || opened == ERROR_ACCESS_DENIED;
 }
 

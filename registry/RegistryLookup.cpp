@@ -1,4 +1,4 @@
-// Looking around the registry: subkeys, a text value, and the real name of a key. Wide entry points:
+// Looking around the registry: subkeys, a text value, and where a key is. Wide entry points:
 // these read SIDs and profile folders, which the ANSI code page need not hold.
 
 #include "registry/Registry.h"
@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <iterator>
 
+#include "base/Errors.h"
 #include "base/Text.h"
 #include "base/Unique.h"
 
@@ -68,17 +69,18 @@ const wchar_t* RootName(HKEY root) noexcept {
 
 std::vector<std::wstring> SubkeyNames(HKEY root, const std::wstring& keyPath, REGSAM view) {
     std::vector<std::wstring> names;
-    const UniqueHKey key = OpenForLooking(root, keyPath, view);
-    if (!key) return names;
+    UniqueHKey key;
+    const LONG opened = ::RegOpenKeyExW(root, keyPath.c_str(), 0, KEY_ENUMERATE_SUB_KEYS | view, key.Put());
+    if (opened != ERROR_SUCCESS) throw WindowsError::FromWin32("RegOpenKeyExW", static_cast<DWORD>(opened));
     wchar_t name[256];
     for (DWORD index = 0;; ++index) {
         DWORD length = static_cast<DWORD>(std::size(name));
         const LONG result = ::RegEnumKeyExW(key.Get(), index, name, &length, nullptr, nullptr, nullptr, nullptr);
         if (result == ERROR_MORE_DATA) continue;  // longer than any key name may be
-        if (result != ERROR_SUCCESS) break;
+        if (result == ERROR_NO_MORE_ITEMS) return names;
+        if (result != ERROR_SUCCESS) throw WindowsError::FromWin32("RegEnumKeyExW", static_cast<DWORD>(result));
         names.emplace_back(name, length);
     }
-    return names;
 }
 
 std::wstring ReadExpandedText(HKEY root, const std::wstring& keyPath, const wchar_t* valueName, REGSAM view) {
@@ -104,11 +106,13 @@ std::wstring ReadExpandedText(HKEY root, const std::wstring& keyPath, const wcha
     return expanded;
 }
 
-std::wstring KeyLocation(HKEY root, const std::wstring& keyPath) {
+std::wstring KeyPlace(HKEY root, const std::wstring& keyPath, REGSAM view) {
     UniqueHKey key;
-    if (::RegOpenKeyExW(root, keyPath.c_str(), 0, KEY_QUERY_VALUE, key.Put()) != ERROR_SUCCESS) return L"";
-    const std::wstring native = NativeKeyName(key.Get());
-    return native.empty() ? L"" : RootByName(native);
+    std::wstring native;
+    if (::RegOpenKeyExW(root, keyPath.c_str(), 0, KEY_QUERY_VALUE | view, key.Put()) == ERROR_SUCCESS) {
+        native = NativeKeyName(key.Get());
+    }
+    return native.empty() ? RootName(root) + (L"\\" + keyPath) : RootByName(native);
 }
 
 }  // namespace Registry

@@ -1,5 +1,6 @@
 #pragma once
-// The result of a registry read: empty, text or a signed 32-bit integer.
+// The result of a registry read: empty, text or a signed 32-bit integer. Nothing here throws but for
+// memory (and AsText or AsInteger asked of another state, std::bad_variant_access).
 
 #include <cstdint>
 #include <string>

@@ -39,24 +39,46 @@ std::wstring UserDescription(const std::wstring& sid, const std::wstring& profil
     return description;
 }
 
+// A 32-bit process on 64-bit Windows.
+bool RunsUnderWow64() {
+    BOOL wow64 = FALSE;
+    return ::IsWow64Process(::GetCurrentProcess(), &wow64) && wow64;
+}
+
+// The layer whose classes are `classes` below `root`, at the place that holds 32-bit classes.
+ClassesLayer Layer(HKEY root, const std::wstring& classes, std::wstring loadedKey, LayerOwner owner,
+                   std::wstring description) {
+    const bool wow64 = RunsUnderWow64();
+    return {root, wow64 ? classes + Names::kWow64Classes : classes, REGSAM{wow64 ? KEY_WOW64_64KEY : 0u},
+            std::move(loadedKey), owner, std::move(description)};
+}
+
 }  // namespace
 
-std::vector<ClassesLayer> ClassesLayers(bool loggedOnUsers) {
+bool LooksAtOtherUsers() { return ProcessToken::IsSystemOrElevated(); }
+
+std::vector<ClassesLayer> ClassesLayers() {
     const std::wstring ownSid = ProcessToken::UserSid();
     wchar_t ownProfile[MAX_PATH] = {};
     const DWORD length = ::GetEnvironmentVariableW(L"USERPROFILE", ownProfile, MAX_PATH);
     std::vector<ClassesLayer> layers = {
-        {Names::kLocalMachine, Names::kMachineClasses, L"machine"},
-        {Names::kCurrentUser, Names::kUserClasses,
-         UserDescription(ownSid, length > 0 && length < MAX_PATH ? std::wstring(ownProfile, length) : ProfileFolder(ownSid))},
+        Layer(Names::kLocalMachine, Names::kMachineClasses, L"", LayerOwner::Machine, L"machine"),
+        Layer(Names::kCurrentUser, Names::kUserClasses, L"", LayerOwner::RunningUser,
+              UserDescription(ownSid, length > 0 && length < MAX_PATH ? std::wstring(ownProfile, length)
+                                                                      : ProfileFolder(ownSid))),
     };
-    if (!loggedOnUsers) return layers;
+    if (!LooksAtOtherUsers()) return layers;
     for (const std::wstring& sid : LoadedClassesSids()) {
         // The running user's classes are those of HKEY_CURRENT_USER, already looked at.
         if (SameTextIgnoringCase(sid, ownSid)) continue;
-        layers.push_back({Names::kUsers, sid + kSuffix, UserDescription(sid, ProfileFolder(sid))});
+        layers.push_back(Layer(Names::kUsers, sid + kSuffix, sid + kSuffix, LayerOwner::OtherUser,
+                               UserDescription(sid, ProfileFolder(sid))));
     }
     return layers;
+}
+
+bool LayerIsLoaded(const ClassesLayer& layer) {
+    return layer.loadedKey.empty() || Registry::KeyExists(layer.root, layer.loadedKey, KEY_WOW64_64KEY);
 }
 
 int ProfilesNotLoaded() {

@@ -3,7 +3,6 @@
 #include "removal/FileDeletion.h"
 
 #include "base/Errors.h"
-#include "base/Text.h"
 #include "base/Unique.h"
 #include "removal/Names.h"
 
@@ -31,35 +30,14 @@ HRESULT ReasonDeleteFailed(const std::wstring& path, HRESULT reported) {
     return reported;
 }
 
-bool StartsWithFolder(const std::wstring& path, const std::wstring& folder) {
-    return path.size() >= folder.size() && (path.size() == folder.size() || path[folder.size()] == L'\\') &&
-           SameTextIgnoringCase(std::wstring_view(path).substr(0, folder.size()), folder);
-}
-
 }  // namespace
 
-std::wstring FileLocation(const std::wstring& path) {
-    BOOL wow64 = FALSE;
-    wchar_t system[MAX_PATH];
-    wchar_t redirected[MAX_PATH];
-    const UINT systemLength = ::GetSystemDirectoryW(system, MAX_PATH);
-    const UINT redirectedLength = ::GetSystemWow64DirectoryW(redirected, MAX_PATH);
-    if (!::IsWow64Process(::GetCurrentProcess(), &wow64) || !wow64 || systemLength == 0 || systemLength >= MAX_PATH ||
-        redirectedLength == 0 || redirectedLength >= MAX_PATH || !StartsWithFolder(path, system)) {
-        return path;
-    }
-    // The folders of the system folder that the File System Redirector leaves where they are.
-    for (const wchar_t* spared : Names::kSystemFoldersNotRedirected) {
-        if (StartsWithFolder(path, std::wstring(system, systemLength) + L"\\" + spared)) return path;
-    }
-    return std::wstring(redirected, redirectedLength) + path.substr(systemLength);
-}
-
 std::wstring FindNormalFile(const std::wstring& path) {
-    const std::wstring searched = FirstPiece(path, L'\0');
-    if (searched.empty()) return L"";
+    if (path.empty()) return L"";
+    // No file's name holds a NUL; the search would stop at it and judge another path than it was given.
+    if (path.find(L'\0') != std::wstring::npos) throw WindowsError::FromWin32("FindFirstFileW", ERROR_INVALID_NAME);
     WIN32_FIND_DATAW found{};
-    UniqueFind search(::FindFirstFileW(searched.c_str(), &found));
+    UniqueFind search(::FindFirstFileW(path.c_str(), &found));
     if (!search) {
         const DWORD error = ::GetLastError();
         if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_NO_MORE_FILES) {
@@ -78,6 +56,7 @@ std::wstring FindNormalFile(const std::wstring& path) {
 
 FileDeleter::FileDeleter(Microsoft::WRL::ComPtr<IDispatch> fileSystem) noexcept
     : m_fileSystem(std::move(fileSystem)) {}
+
 Microsoft::WRL::ComPtr<IDispatch> CreateFileSystemObject() {
     CLSID classId{};
     ThrowIfFailed(::CLSIDFromProgID(Names::kFileSystemProgId, &classId), "CLSIDFromProgID");
@@ -122,9 +101,9 @@ void FileDeleter::InvokeDeleteFile(const std::wstring& path) {
 }
 
 bool FileDeleter::DeleteFileIfPresent(const std::wstring& path) {
-    // How Windows' own object reads a BSTR with a NUL inside is not documented; it never gets one.
-    const std::wstring searched = FirstPiece(path, L'\0');
-    if (FindNormalFile(searched).empty()) return false;
-    InvokeDeleteFile(searched);
+    if (FindNormalFile(path).empty()) return false;
+    // The very path that was searched, which holds no NUL: how Windows' own object would read a BSTR
+    // with a NUL inside is not documented.
+    InvokeDeleteFile(path);
     return true;
 }

@@ -10,13 +10,9 @@
 
 // The directory search for one path with the mask for normal files: the file name when an
 // ordinary file (read-only and archive included) is there, "" otherwise. Hidden and system
-// files and folders are not found. The path counts up to its first NUL. Throws WindowsError
-// when the search itself fails.
+// files and folders are not found. Throws WindowsError when the search itself fails, and for a
+// path that holds a NUL (ERROR_INVALID_NAME).
 std::wstring FindNormalFile(const std::wstring& path);
-
-// Where a path of this process's view is, as a person finds it in Explorer: on 64-bit Windows the
-// system folder of a 32-bit process is SysWOW64 (but for the few subfolders the redirection spares).
-std::wstring FileLocation(const std::wstring& path);
 
 // A new file-system object by ProgID. Throws WindowsError.
 Microsoft::WRL::ComPtr<IDispatch> CreateFileSystemObject();
@@ -29,10 +25,9 @@ public:
     explicit FileDeleter(Microsoft::WRL::ComPtr<IDispatch> fileSystem) noexcept;
 
     // Deletes the file at `path` when the search finds an ordinary file there; true when it did.
-    // Both judge the path up to its first NUL: DeleteFile gets exactly the path that was searched,
-    // never what a NUL stored in the registry hides after it. Throws WindowsError when the search
-    // or the deletion fails; for a failed deletion, with the file system's reason where it can
-    // be told (read-only, in use by another program, access denied).
+    // DeleteFile gets exactly the path that was searched. Throws WindowsError when the search or the
+    // deletion fails; for a failed deletion, with the file system's reason where it can be told
+    // (read-only, in use by another program, access denied).
     bool DeleteFileIfPresent(const std::wstring& path);
 
 private:

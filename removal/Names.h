@@ -14,6 +14,9 @@ inline constexpr wchar_t kDeleteFileMethod[] = L"DeleteFile";
 inline constexpr wchar_t kMachineClasses[] = L"Software\\Classes";  // below HKEY_LOCAL_MACHINE
 inline constexpr wchar_t kUserClasses[] = L"Software\\Classes";     // below HKEY_CURRENT_USER
 inline constexpr wchar_t kLoadedClassesSuffix[] = L"_Classes";       // below HKEY_USERS
+// Below each of them, where 64-bit Windows keeps the registrations of 32-bit classes, the control's
+// among them.
+inline constexpr wchar_t kWow64Classes[] = L"\\Wow6432Node";
 // The machine's profiles, a key per user's SID, in the 64-bit view, where Windows keeps them.
 inline constexpr wchar_t kProfileList[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
 inline constexpr wchar_t kProfileFolderValue[] = L"ProfileImagePath";
@@ -69,9 +72,9 @@ inline constexpr wchar_t kMakerFolder[] = L"C:\\WINDOWS\\system32\\Morvex";
 inline constexpr wchar_t kConflictFolderPrefix[] = L"C:\\WINDOWS\\Downloaded Program Files\\CONFLICT.";
 inline constexpr int kFirstConflictFolder = 1;
 inline constexpr int kLastConflictFolder = 100;
-// Below the system folder, what a 32-bit process on 64-bit Windows sees where it is, not in SysWOW64.
-inline constexpr const wchar_t* kSystemFoldersNotRedirected[] = {
-    L"catroot", L"catroot2", L"DriverStore", L"drivers\\etc", L"LogFiles", L"spool"};
+// The name through which a 32-bit process reaches the 64-bit system folder: never the control's, which
+// is 32-bit.
+inline constexpr wchar_t kNativeSystemFolderName[] = L"Sysnative";
 
 // Predefined roots by their 32-bit handle values.
 inline const HKEY kLocalMachine = HKEY_LOCAL_MACHINE;

@@ -8,161 +8,165 @@
 
 #include "base/ComApartment.h"
 #include "base/Errors.h"
-#include "base/Text.h"
 #include "registry/Registry.h"
 #include "removal/FileDeletion.h"
 #include "removal/Names.h"
-#include "removal/RemovalPlan.h"
 
 namespace {
 
-std::wstring KeyPlace(const RegistryKey& key) { return KeyPlace(key.root, key.path); }
+std::wstring Place(const RegistryKey& key) { return Registry::KeyPlace(key.root, key.path, key.view); }
 
-RemovalFailure StoppedAt(RemovalStep step, std::wstring subject) { return {step, std::move(subject), S_OK, {}}; }
-
-// `layer`'s module path (ReadRegisteredModulePath), with `at` naming the key it reads.
-std::wstring ReadModulePath(const ClassesLayer& layer, RemovalFailure& at) {
-    at = StoppedAt(RemovalStep::ReadingRegistration, KeyPlace(ModulePathKey(layer)));
-    return ReadRegisteredModulePath(layer);
+// A place for a report, with the layer it belongs to.
+std::wstring InLayer(const RegistryKey& key, const ClassesLayer& layer) {
+    return Place(key) + L" (" + layer.description + L")";
 }
 
-// The control's registration in each layer that holds one.
-std::vector<ControlSurvey::Registration> ReadRegistrations(const std::vector<ClassesLayer>& layers,
-                                                           RemovalFailure& at) {
-    std::vector<ControlSurvey::Registration> registrations;
-    for (const ClassesLayer& layer : layers) {
-        std::wstring modulePath = ReadModulePath(layer, at);
-        if (!modulePath.empty()) registrations.push_back({layer, std::move(modulePath)});
+// What `layer` registers of the control, read the one way the removal reads it, before and after.
+// ToolboxBitmap32 names the module: the control's own registration writes "<path>, <bitmap>" there,
+// and that is the value the removal has always gone by. Throws WindowsError when that key is there but
+// may not be opened: a registration that cannot be read is not "none".
+LayerRegistration ReadLayerRegistration(const ClassesLayer& layer, RemovalFailure& at) {
+    const RegistryKey key = ModulePathKey(layer);
+    at = {RemovalStep::ReadingRegistration, Place(key), S_OK};
+    LONG opened = ERROR_SUCCESS;
+    const std::wstring value = Registry::ReadRegistryValue(key.root, key.path, L"", key.view, &opened).ToText();
+    if (opened == ERROR_ACCESS_DENIED) {
+        throw WindowsError::FromWin32("the registration cannot be opened", static_cast<DWORD>(opened));
     }
-    return registrations;
+    const RegistryKey inprocServer = InprocServerKey(layer);
+    return {layer, !value.empty(), ParseModulePath(value),
+            Registry::KeyExists(inprocServer.root, inprocServer.path, inprocServer.view)};
 }
 
-std::vector<std::wstring> ModulePaths(const std::vector<ControlSurvey::Registration>& registrations) {
-    std::vector<std::wstring> paths;
-    for (const ControlSurvey::Registration& registration : registrations) paths.push_back(registration.modulePath);
-    return paths;
-}
-
-std::vector<std::wstring> PresentKeys(const std::vector<ClassesLayer>& layers) {
-    std::vector<std::wstring> present;
-    for (const RegistryKey& key : RegistrationKeys(layers)) {
-        if (Registry::KeyExists(key.root, key.path)) present.push_back(KeyPlace(key));
+// The layers looked at, and those of them that load the control.
+struct Registrations {
+    std::vector<ClassesLayer> layers;
+    int profilesNotLoaded = 0;
+    std::vector<LayerRegistration> loading;
+};
+Registrations ReadRegistrations(RemovalFailure& at) {
+    Registrations found;
+    at = {RemovalStep::ListingLayers, Registry::RootName(Names::kUsers), S_OK};
+    found.layers = ClassesLayers();
+    if (LooksAtOtherUsers()) found.profilesNotLoaded = ProfilesNotLoaded();
+    for (const ClassesLayer& layer : found.layers) {
+        LayerRegistration registration = ReadLayerRegistration(layer, at);
+        if (registration.LoadsTheControl()) found.loading.push_back(std::move(registration));
     }
-    return present;
+    return found;
 }
 
-// A key that stays, for the report: where it is, and in which layer.
-std::wstring Staying(const RegistryKey& key, const ClassesLayer& layer) {
-    return KeyPlace(key) + L" (" + layer.description + L")";
+// Why the registry kept a key it was asked to delete: a key that still holds a subkey is refused
+// with ERROR_ACCESS_DENIED too, and then the subkey, not a missing right, is the reason.
+KeyNotDeleted Kept(const RegistryKey& key, std::wstring place, LONG error) {
+    KeyNotDeleted kept{std::move(place), error, L""};
+    if (error != ERROR_ACCESS_DENIED) return kept;
+    try {
+        const std::vector<std::wstring> subkeys = Registry::SubkeyNames(key.root, key.path, key.view);
+        if (!subkeys.empty()) kept.subkey = subkeys.front();
+    } catch (const WindowsError&) {  // a key we may not even list was refused for the right, as it said
+    }
+    return kept;
 }
 
 }  // namespace
 
-std::wstring ReadRegisteredModulePath(const ClassesLayer& layer) {
-    const RegistryKey key = ModulePathKey(layer);
-    LONG openResult = ERROR_SUCCESS;
-    // ToolboxBitmap32, not InprocServer32: the control's own registration names its module there,
-    // as "<path>, <bitmap>", and that is the value the removal has always gone by.
-    std::wstring modulePath = Registry::ReadRegistryValue(key.root, key.path, L"", &openResult).ToText();
-    // A registration we may not open is there all the same: say so, rather than "not found".
-    if (openResult == ERROR_ACCESS_DENIED) {
-        throw WindowsError::FromWin32("the registration cannot be opened", static_cast<DWORD>(openResult));
-    }
-    return modulePath;
-}
-
-std::wstring KeyPlace(HKEY root, const std::wstring& path) {
-    const std::wstring place = Registry::KeyLocation(root, path);
-    return place.empty() ? std::wstring(Registry::RootName(root)) + L"\\" + path : place;
-}
-
-std::vector<std::wstring> PresentRegistrationKeys(bool loggedOnUsers) { return PresentKeys(ClassesLayers(loggedOnUsers)); }
-
-ControlSurvey SurveyControl(RemovalFailure& at, bool loggedOnUsers) {
-    ControlSurvey survey;
-    survey.layers = ClassesLayers(loggedOnUsers);
-    survey.registrations = ReadRegistrations(survey.layers, at);
+ControlSurvey SurveyControl(RemovalFailure& at) {
+    Registrations found = ReadRegistrations(at);
+    ControlSurvey survey{std::move(found.layers), std::move(found.loading), {}, {}, {}, found.profilesNotLoaded};
     // Without a registration the removal deletes no file: the fixed folders' copies are leftovers.
-    for (const std::wstring& file : ControlFiles(ModulePaths(survey.registrations))) {
-        at = StoppedAt(RemovalStep::LookingForFile, file);
+    FilePlan plan = PlanFiles(survey.registrations);
+    for (const std::wstring& file : plan.toDelete) {
+        at = {RemovalStep::LookingForFile, file, S_OK};
         if (!FindNormalFile(file).empty()) survey.files.push_back(file);
     }
-    survey.keys = PresentKeys(survey.layers);
-    if (loggedOnUsers) survey.profilesNotLoaded = ProfilesNotLoaded();
+    survey.filesLeft = std::move(plan.left);
+    for (const RegistryKey& key : RegistrationKeys(survey.layers)) {
+        if (Registry::KeyExists(key.root, key.path, key.view)) survey.keys.push_back(Place(key));
+    }
     return survey;
 }
 
 struct ControlRemoval::State {
-    std::function<void(const std::wstring&)> fileDeleted;
-    bool loggedOnUsers = false;
-    RemovalFailure failure;
+    RemovalReport report;
+    RemovalFailure at;
     // COM is started when the removal first needs it, and kept, like the object, until the end.
     std::optional<ComApartment> com;
     std::optional<FileDeleter> fileDeleter;
 
-    void At(RemovalStep step, std::wstring subject) { failure = StoppedAt(step, std::move(subject)); }
-
     void DeleteFileIfPresent(const std::wstring& path) {
-        At(RemovalStep::DeletingFile, FirstPiece(path, L'\0'));
-        if (fileDeleter->DeleteFileIfPresent(path) && fileDeleted) fileDeleted(failure.subject);
+        at = {RemovalStep::DeletingFile, path, S_OK};
+        if (fileDeleter->DeleteFileIfPresent(path)) report.filesDeleted.push_back(path);
     }
 
-    // What is left in each layer that would still load the control: its module path, or the key
-    // COM loads it through. A key kept only for a subkey of someone else's does neither.
-    std::vector<std::wstring> StillRegistered(const std::vector<ClassesLayer>& layers) {
-        std::vector<std::wstring> staying;
-        for (const ClassesLayer& layer : layers) {
-            if (!ReadModulePath(layer, failure).empty()) staying.push_back(Staying(ModulePathKey(layer), layer));
-            const RegistryKey inprocServer = InprocServerKey(layer);
-            if (Registry::KeyExists(inprocServer.root, inprocServer.path)) {
-                staying.push_back(Staying(inprocServer, layer));
-            }
+    void DeleteKey(const RegistryKey& key) {
+        std::wstring place = Place(key);
+        const LONG result = Registry::DeleteRegistryKey(key.root, key.path, key.view);
+        if (result == ERROR_SUCCESS) {
+            report.keysDeleted.push_back(std::move(place));
+        } else if (result != ERROR_FILE_NOT_FOUND) {
+            report.keysNotDeleted.push_back(Kept(key, std::move(place), result));
         }
-        return staying;
+    }
+
+    // The verdict: each layer read again as before the removal. A layer that is no longer loaded
+    // (its user logged off meanwhile) reads as empty, and is not taken for clean.
+    void LookAgain() {
+        for (const ClassesLayer& layer : report.layers) {
+            if (!LayerIsLoaded(layer)) {
+                report.notLookedAtAgain.push_back(layer.description);
+                continue;
+            }
+            const LayerRegistration registration = ReadLayerRegistration(layer, at);
+            if (registration.hasModulePath) report.stillLoading.push_back(InLayer(ModulePathKey(layer), layer));
+            if (registration.hasInprocServer) report.stillLoading.push_back(InLayer(InprocServerKey(layer), layer));
+        }
     }
 
     RemovalOutcome Run(const std::function<bool()>& confirm) {
-        At(RemovalStep::StartingCom, L"");
+        at = {RemovalStep::StartingCom, L"", S_OK};
         if (!com) com.emplace();
         ThrowIfFailed(com->Result(), "CoInitializeEx");
-        At(RemovalStep::MakingFileSystemObject, Names::kFileSystemProgId);
+        at = {RemovalStep::MakingFileSystemObject, Names::kFileSystemProgId, S_OK};
         fileDeleter.emplace(CreateFileSystemObject());
         if (!confirm()) return RemovalOutcome::Cancelled;
 
-        const std::vector<ClassesLayer> layers = ClassesLayers(loggedOnUsers);
-        const std::vector<ControlSurvey::Registration> registrations = ReadRegistrations(layers, failure);
-        if (registrations.empty()) return RemovalOutcome::NotRegistered;
+        Registrations found = ReadRegistrations(at);
+        report.layers = std::move(found.layers);
+        report.profilesNotLoaded = found.profilesNotLoaded;
+        report.registrations = std::move(found.loading);
+        if (report.registrations.empty()) return RemovalOutcome::NotRegistered;
 
-        for (const std::wstring& file : ControlFiles(ModulePaths(registrations))) DeleteFileIfPresent(file);
-        for (const RegistryKey& key : RegistrationKeys(layers)) Registry::DeleteRegistryKey(key.root, key.path);
+        FilePlan plan = PlanFiles(report.registrations);
+        report.filesLeft = std::move(plan.left);
+        for (const std::wstring& file : plan.toDelete) DeleteFileIfPresent(file);
+        for (const RegistryKey& key : RegistrationKeys(report.layers)) DeleteKey(key);
 
-        // The outcome is what the registry shows now, not what the deletions were asked to do.
-        std::vector<std::wstring> staying = StillRegistered(layers);
-        if (staying.empty()) return RemovalOutcome::Removed;
-        failure = {RemovalStep::RemovingRegistration, staying.front(), S_OK, std::move(staying)};
-        return RemovalOutcome::Failed;
+        LookAgain();
+        return report.stillLoading.empty() && report.notLookedAtAgain.empty() ? RemovalOutcome::Removed
+                                                                               : RemovalOutcome::Failed;
     }
 };
 
-ControlRemoval::ControlRemoval(std::function<void(const std::wstring&)> fileDeleted, bool loggedOnUsers)
-    : m_state(std::make_unique<State>()) {
-    m_state->fileDeleted = std::move(fileDeleted);
-    m_state->loggedOnUsers = loggedOnUsers;
-}
+ControlRemoval::ControlRemoval() : m_state(std::make_unique<State>()) {}
 
 ControlRemoval::~ControlRemoval() = default;
 
 RemovalOutcome ControlRemoval::Run(const std::function<bool()>& confirm) noexcept {
+    HRESULT result = S_OK;
     try {
+        m_state->report = {};
         return m_state->Run(confirm);
     } catch (const WindowsError& error) {
-        m_state->failure.result = error.Result();
+        result = error.Result();
     } catch (const std::bad_alloc&) {
-        m_state->failure.result = E_OUTOFMEMORY;
-    } catch (...) {
-        m_state->failure.result = E_UNEXPECTED;
+        result = E_OUTOFMEMORY;
+    } catch (...) {  // the barrier of the removal: nothing it meets reaches its caller
+        result = E_UNEXPECTED;
     }
+    m_state->report.failure = std::move(m_state->at);
+    m_state->report.failure->result = result;
     return RemovalOutcome::Failed;
 }
 
-const RemovalFailure& ControlRemoval::LastFailure() const noexcept { return m_state->failure; }
+const RemovalReport& ControlRemoval::Report() const noexcept { return m_state->report; }

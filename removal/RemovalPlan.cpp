@@ -1,4 +1,4 @@
-// The control's registration keys and folders in their order, and the checks of its module path.
+// The control's registration keys and folders in their order, and what its module paths name.
 
 #include "removal/RemovalPlan.h"
 
@@ -11,7 +11,20 @@
 namespace {
 
 RegistryKey ClassKey(const ClassesLayer& layer, const wchar_t* suffix) {
-    return {layer.root, layer.classes + L"\\" + Names::kClassKey + suffix};
+    return {layer.root, layer.classes + L"\\" + Names::kClassKey + suffix, layer.view};
+}
+
+bool Contains(const std::vector<std::wstring>& paths, const std::wstring& path) {
+    return std::any_of(paths.begin(), paths.end(), [&](const std::wstring& p) { return SameTextIgnoringCase(p, path); });
+}
+
+// True when one of the folders along `path` is named `name`.
+bool PassesThrough(const std::wstring& path, const wchar_t* name) {
+    for (std::size_t start = 0, end; start < path.size(); start = end + 1) {
+        end = std::min(path.find(L'\\', start), path.size());
+        if (SameTextIgnoringCase(std::wstring_view(path).substr(start, end - start), name)) return true;
+    }
+    return false;
 }
 
 }  // namespace
@@ -53,34 +66,45 @@ std::vector<std::wstring> ControlFolders() {
     return folders;
 }
 
+ModulePath ParseModulePath(const std::wstring& value) {
+    ModulePath parsed;
+    // A value stored with its NUL keeps it at its end, and could hide more behind it: nothing after
+    // a NUL is ever shown, searched or deleted.
+    parsed.text = FirstPiece(value, L'\0');
+    parsed.module = FirstPiece(parsed.text, L',');
+    parsed.isControlModule = IsControlModulePath(parsed.module);
+    return parsed;
+}
+
 bool IsControlModulePath(const std::wstring& path) {
-    const std::wstring judged = FirstPiece(path, L'\0');
-    if (judged.size() < 3 || !std::iswalpha(judged[0]) || judged[0] > 0x7F || judged[1] != L':' ||
-        judged[2] != L'\\') {
+    if (path.size() < 3 || !std::iswalpha(path[0]) || path[0] > 0x7F || path[1] != L':' || path[2] != L'\\') {
         return false;
     }
-    if (judged.find_first_of(L"*?") != std::wstring::npos) return false;
-    const std::wstring leaf = judged.substr(judged.rfind(L'\\') + 1);
+    if (path.find_first_of(std::wstring(L"*?\0", 3)) != std::wstring::npos) return false;
+    if (PassesThrough(path, Names::kNativeSystemFolderName)) return false;
+    const std::wstring leaf = path.substr(path.rfind(L'\\') + 1);
     return SameTextIgnoringCase(leaf, Names::kModuleLeafName);
 }
 
-std::wstring RegisteredModule(const std::wstring& modulePath) {
-    return FirstPiece(FirstPiece(modulePath, L','), L'\0');
-}
-
-std::vector<std::wstring> ControlFiles(const std::vector<std::wstring>& modulePaths) {
-    std::vector<std::wstring> files;
-    // Any program of the user can write a class registration; only the control's own module is deleted.
-    for (const std::wstring& modulePath : modulePaths) {
-        const std::wstring registeredModule = RegisteredModule(modulePath);
-        if (IsControlModulePath(registeredModule) &&
-            std::find(files.begin(), files.end(), registeredModule) == files.end()) {
-            files.push_back(registeredModule);
+FilePlan PlanFiles(const std::vector<LayerRegistration>& registrations) {
+    FilePlan plan;
+    // Any program of a user can write that user's class registration; only the control's own module
+    // is deleted, and only where the machine's registration or this process's own user names it.
+    // (Other users' layers come last, so a module the machine's layer names too is deleted.)
+    for (const LayerRegistration& registration : registrations) {
+        const ModulePath& path = registration.modulePath;
+        if (!registration.hasModulePath || path.module.empty() || Contains(plan.toDelete, path.module)) continue;
+        if (path.isControlModule && registration.layer.owner != LayerOwner::OtherUser) {
+            plan.toDelete.push_back(path.module);
+            continue;
         }
+        const FileLeft::Why why =
+            path.isControlModule ? FileLeft::Why::AnotherUsersPath : FileLeft::Why::NotTheControlsModule;
+        plan.left.push_back({path.module, why, registration.layer.description});
     }
     for (const std::wstring& folder : ControlFolders()) {
-        files.push_back(folder + Names::kModuleFileName);
-        files.push_back(folder + Names::kSetupFileName);
+        plan.toDelete.push_back(folder + Names::kModuleFileName);
+        plan.toDelete.push_back(folder + Names::kSetupFileName);
     }
-    return files;
+    return plan;
 }

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The release: the tool and its console companion, built from scratch by the release preset in a folder
-# of its own and checked, signed with Authenticode when a key is given, and put with their SHA256SUMS and
-# BUILDINFO (the commit, the version and the tools it was built with) into build/release/ (or the folder
-# given), which is replaced whole in one step.
+# of its own and checked, signed with Authenticode when a key is given, and put with the administrators'
+# guide (deployment.md), their SHA256SUMS and BUILDINFO (the commit, the version and the tools it was built
+# with) into build/release/ (or the folder given), which is replaced whole in one step.
 #   scripts/release.sh [--allow-changes] [KEY OPTIONS] [OUTPUT_FOLDER]
 #
 # A release is built from a commit: a tree with changes that are not committed (modified or staged files,
@@ -41,7 +41,9 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 readonly kDescription="Qelpad80Remover"
 readonly kSite="https://www.tavrex.com"
 readonly kExes=(Qelpad80Remover.exe Qelpad80RemoverCli.exe)
-readonly kReleaseFiles=("${kExes[@]}" SHA256SUMS BUILDINFO)
+# What administrators read beside the exes: the exit codes, and how deployment systems run the companion.
+readonly kGuide=deployment.md
+readonly kReleaseFiles=("${kExes[@]}" "$kGuide" SHA256SUMS BUILDINFO)
 # The packages of the toolchain (install-deps.sh): GCC names itself only as 12-posix, the package exactly.
 readonly kToolchainPackages=(g++-mingw-w64-i686-posix mingw-w64-i686-dev binutils-mingw-w64-i686 cmake)
 
@@ -248,7 +250,8 @@ build_info() {
 # Only now is anything written. The release folder is replaced whole, in one rename, so that it is always
 # the previous release or the new one, never a part: the new one is written beside it, the previous one is
 # moved aside, the new one takes its name, and only then is the previous one deleted.
-(cd "$published" && sha256sum "${kExes[@]}" >SHA256SUMS)
+cp "$root/docs/$kGuide" "$published/$kGuide"
+(cd "$published" && sha256sum "${kExes[@]}" "$kGuide" >SHA256SUMS)
 build_info >"$published/BUILDINFO"
 mkdir -p "$(dirname "$output")"
 staging=$(mktemp -d "$(dirname "$output")/.$(basename "$output").new.XXXXXX")

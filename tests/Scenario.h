@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "base/Text.h"
 #include "support/Driver.h"
 #include "support/Expected.h"
 #include "support/Installation.h"
@@ -33,6 +34,42 @@ inline void ExpectKeys(const std::vector<Key>& keys, bool present, const char* w
         EXPECT_EQ(Installation::KeyExists(key), present)
             << Installation::Describe(key) << (present ? " is gone: " : " is left: ") << what;
     }
+}
+
+// A user who is logged on besides the one running the tests, with classes of their own.
+inline const std::wstring kAlice = L"S-1-5-21-3623811015-3361044348-30300820-1013";
+
+// `keys` without the two through which a layer loads the control: its ToolboxBitmap32 and InprocServer32.
+inline std::vector<Key> WithoutWhatLoadsTheControl(std::vector<Key> keys) {
+    const auto loads = [](const Key& key) {
+        for (const std::wstring end : {L"\\ToolboxBitmap32", L"\\InprocServer32"}) {
+            if (key.path.size() >= end.size() && key.path.compare(key.path.size() - end.size(), end.size(), end) == 0) {
+                return true;
+            }
+        }
+        return false;
+    };
+    keys.erase(std::remove_if(keys.begin(), keys.end(), loads), keys.end());
+    return keys;
+}
+
+// A typical installation whose module in CONFLICT.50 is read-only: the file-system object refuses
+// it, so a removal stops there.
+struct ReadOnlyCopy {
+    std::vector<std::wstring> files;   // the installation's files, in the order the removal meets them
+    std::wstring readOnly;             // the read-only one
+    std::vector<std::wstring> before;  // the files the removal meets before it
+    std::vector<std::wstring> from;    // it, and the files after it
+};
+inline ReadOnlyCopy PlantInstallationWithAReadOnlyCopy() {
+    ReadOnlyCopy planted{Installation::PlantInstallation(), Expected::ModuleIn(Expected::ConflictFolder(50)), {}, {}};
+    const auto at = std::find(planted.files.begin(), planted.files.end(), planted.readOnly);
+    if (at == planted.files.end() || !::SetFileAttributesW(planted.readOnly.c_str(), FILE_ATTRIBUTE_READONLY)) {
+        throw Installation::HarnessError("making " + Installation::Show(planted.readOnly) + " read-only");
+    }
+    planted.before.assign(planted.files.begin(), at);
+    planted.from.assign(at, planted.files.end());
+    return planted;
 }
 
 // Every scenario plants canaries, sentinels and the 64-bit copy first, and checks them at its end.
@@ -66,6 +103,13 @@ struct ConsoleResult {
     std::string bytes;
     std::vector<std::wstring> lines;
     bool Has(const std::wstring& line) const { return std::find(lines.begin(), lines.end(), line) != lines.end(); }
+    // A line that begins with `start`, whatever the case of its letters: for lines that name keys, whose
+    // names the registry keeps as they were first written, and end in the system's text of an error.
+    bool HasStartIgnoringCase(const std::wstring& start) const {
+        return std::any_of(lines.begin(), lines.end(), [&](const std::wstring& line) {
+            return SameTextIgnoringCase(std::wstring_view(line).substr(0, start.size()), start);
+        });
+    }
     std::vector<std::wstring> Starting(const std::wstring& prefix) const {
         std::vector<std::wstring> found;
         for (const std::wstring& line : lines) {
@@ -75,18 +119,15 @@ struct ConsoleResult {
     }
 };
 
-// `elevated`: as SYSTEM or an elevated prompt runs it, which looks at the users logged on, too.
-inline ConsoleResult RunConsole(const std::wstring& arguments, bool elevated = false) {
-    const ConsoleRun run =
-        RunConsoleProgram(ExeBesideThisProgram(L"Qelpad80RemoverCli.exe"), arguments, elevated);
-    ConsoleResult result{run.exitCode, run.output, {}};
-    const int size = ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, run.output.data(),
-                                           static_cast<int>(run.output.size()), nullptr, 0);
-    EXPECT_TRUE(size > 0 || run.output.empty()) << "the output is not UTF-8";
+// The companion's exit code and its output, read as lines.
+inline ConsoleResult ReadConsoleOutput(DWORD exitCode, std::string output) {
+    ConsoleResult result{exitCode, std::move(output), {}};
+    const std::string& bytes = result.bytes;
+    const int size = ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), static_cast<int>(bytes.size()),
+                                           nullptr, 0);
+    EXPECT_TRUE(size > 0 || bytes.empty()) << "the output is not UTF-8";
     std::wstring text(static_cast<std::size_t>(size > 0 ? size : 0), L'\0');
-    if (size > 0) {
-        ::MultiByteToWideChar(CP_UTF8, 0, run.output.data(), static_cast<int>(run.output.size()), text.data(), size);
-    }
+    if (size > 0) ::MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), text.data(), size);
     for (std::size_t start = 0; start < text.size();) {
         const std::size_t end = text.find(L"\r\n", start);
         EXPECT_NE(end, std::wstring::npos) << "a line does not end in CR LF";
@@ -95,6 +136,12 @@ inline ConsoleResult RunConsole(const std::wstring& arguments, bool elevated = f
         start = end + 2;
     }
     return result;
+}
+
+// `elevated`: as SYSTEM or an elevated prompt runs it, which looks at the users logged on, too.
+inline ConsoleResult RunConsole(const std::wstring& arguments, bool elevated = false) {
+    const ConsoleRun run = RunConsoleProgram(ExeBesideThisProgram(L"Qelpad80RemoverCli.exe"), arguments, elevated);
+    return ReadConsoleOutput(run.exitCode, run.output);
 }
 
 }  // namespace Scenario

@@ -1,7 +1,7 @@
-// The pieces of the removal that need no window: which keys it deletes and in which order, which
-// folders it visits, how it cuts the registered module path, which registered paths it is willing
-// to delete, the directory search it asks before every deletion and what the file-system object is
-// then handed (against real files).
+// The pieces of the removal that need no window: which keys it deletes and in which order, how it
+// reads the registered module path, which registered paths it is willing to delete and which it
+// leaves, the directory search it asks before every deletion and what the file-system object is then
+// handed (against real files).
 
 #include <windows.h>
 
@@ -14,7 +14,6 @@
 
 #include "base/ComApartment.h"
 #include "base/Errors.h"
-#include "base/Text.h"
 #include "removal/FileDeletion.h"
 #include "removal/RemovalPlan.h"
 #include "support/Expected.h"
@@ -26,64 +25,74 @@ using Installation::Show;
 
 const std::wstring kNul(1, L'\0');
 
-// Children always before their parent: the fourteen class keys of each layer of classes in turn,
-// then the distribution unit below HKEY_LOCAL_MACHINE.
+const ClassesLayer kMachine{HKEY_LOCAL_MACHINE, L"Software\\Classes\\Wow6432Node", KEY_WOW64_64KEY, L"",
+                            LayerOwner::Machine, L"machine"};
+const ClassesLayer kRunningUser{HKEY_CURRENT_USER, L"Software\\Classes\\Wow6432Node", KEY_WOW64_64KEY, L"",
+                                LayerOwner::RunningUser, L"user S-1-5-21-1-2-3-1000"};
+const ClassesLayer kOtherUser{HKEY_USERS, L"S-1-5-21-1-2-3-1001_Classes\\Wow6432Node", KEY_WOW64_64KEY,
+                              L"S-1-5-21-1-2-3-1001_Classes", LayerOwner::OtherUser, L"user S-1-5-21-1-2-3-1001"};
+
+// Children always before their parent: the fourteen class keys of each layer of classes in turn, in
+// the layer's view, then the distribution unit below HKEY_LOCAL_MACHINE in this process's own.
 TEST(RemovalPlan, DeletesTheClassKeysOfEachLayerThenTheDistributionUnit) {
-    const ClassesLayer machine{HKEY_LOCAL_MACHINE, L"Software\\Classes", L"machine"};
-    const ClassesLayer user{HKEY_USERS, L"S-1-5-21-1-2-3-1001_Classes", L"user"};
     std::vector<Expected::Key> expected;
     for (const Expected::Classes& classes :
-         {Expected::Classes{HKEY_LOCAL_MACHINE, L"Software\\Classes\\"}, Expected::LoggedOnUserClasses(L"S-1-5-21-1-2-3-1001")}) {
+         {Expected::Classes{HKEY_LOCAL_MACHINE, L"Software\\Classes\\Wow6432Node\\", KEY_WOW64_64KEY},
+          Expected::LoggedOnUserClasses(L"S-1-5-21-1-2-3-1001")}) {
         for (const Expected::Key& key : Expected::ClassKeys(classes)) expected.push_back(key);
     }
     for (const Expected::Key& key : Expected::UnitKeys()) expected.push_back(key);
-    const std::vector<RegistryKey> keys = RegistrationKeys({machine, user});
+    const std::vector<RegistryKey> keys = RegistrationKeys({kMachine, kOtherUser});
     ASSERT_EQ(keys.size(), expected.size());
     for (std::size_t i = 0; i < keys.size(); ++i) {
         SCOPED_TRACE(i + 1);
         EXPECT_EQ(Show(keys[i].path), Show(expected[i].path));
         EXPECT_EQ(keys[i].root, expected[i].root);
+        EXPECT_EQ(keys[i].view, expected[i].view);
     }
-    EXPECT_EQ(Show(ModulePathKey(user).path), Show(Expected::ModulePathKey(Expected::LoggedOnUserClasses(L"S-1-5-21-1-2-3-1001")).path));
-    EXPECT_EQ(Show(InprocServerKey(machine).path), Show(L"Software\\Classes\\" + std::wstring(Expected::kClassKey) + L"\\InprocServer32"));
+    const Expected::Classes other = Expected::LoggedOnUserClasses(L"S-1-5-21-1-2-3-1001");
+    EXPECT_EQ(Show(ModulePathKey(kOtherUser).path), Show(Expected::ModulePathKey(other).path));
+    EXPECT_EQ(Show(InprocServerKey(kOtherUser).path), Show(Expected::InprocServerKey(other).path));
 }
 
-// Two fixed folders, then CONFLICT.1 to CONFLICT.100 in decimal without leading zeros, every one;
-// none ends in a backslash, since the file names bring their own.
-TEST(RemovalPlan, VisitsTheSystemAndMakerFoldersThenAHundredConflictFolders) {
-    EXPECT_EQ(ControlFolders(), Expected::ControlFolders());
-}
-
-TEST(RemovalPlan, RegisteredPathIsCutAtTheFirstComma) {
+// A module-path value is read up to its first NUL (a value stored with its terminator keeps it, and
+// could hide more behind it), and the module it names is the text before the first comma, not
+// trimmed; a value that begins with a comma names none.
+TEST(RemovalPlan, ModulePathIsCutAtItsFirstNulThenAtItsFirstComma) {
     const struct {
+        std::wstring value;
         std::wstring text;
-        std::wstring piece;
+        std::wstring module;
     } cases[] = {
-        {L"C:\\x\\a.dll, 1", L"C:\\x\\a.dll"},
-        {L",C:\\x\\a.dll", L""},
-        {L"a,b,c", L"a"},
-        {L" C:\\x\\a.dll ,1", L" C:\\x\\a.dll "},            // not trimmed
-        {L"C:\\x\\a.dll" + kNul, L"C:\\x\\a.dll" + kNul},  // no comma: the whole text, NUL kept
-        {L"C:\\a.dll" + kNul + L",1", L"C:\\a.dll" + kNul},  // a NUL is just a character
-        {kNul, kNul},
-        {L"", L""},
+        {L"C:\\x\\a.dll, 1", L"C:\\x\\a.dll, 1", L"C:\\x\\a.dll"},
+        {L",C:\\x\\a.dll", L",C:\\x\\a.dll", L""},
+        {L"a,b,c", L"a,b,c", L"a"},
+        {L" C:\\x\\a.dll ,1", L" C:\\x\\a.dll ,1", L" C:\\x\\a.dll "},
+        {L"C:\\x\\a.dll" + kNul, L"C:\\x\\a.dll", L"C:\\x\\a.dll"},
+        {L"C:\\a.dll" + kNul + L",1", L"C:\\a.dll", L"C:\\a.dll"},
+        {L"C:\\x\\Qelpad80.dll" + kNul + L"*\\other.dll, 1", L"C:\\x\\Qelpad80.dll", L"C:\\x\\Qelpad80.dll"},
+        {kNul + L"C:\\x\\Qelpad80.dll", L"", L""},
+        {kNul, L"", L""},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(Show(c.text));
-        EXPECT_EQ(Show(FirstPiece(c.text, L',')), Show(c.piece));
+        SCOPED_TRACE(Show(c.value));
+        const ModulePath parsed = ParseModulePath(c.value);
+        EXPECT_EQ(Show(parsed.text), Show(c.text));
+        EXPECT_EQ(Show(parsed.module), Show(c.module));
+        EXPECT_EQ(parsed.isControlModule, IsControlModulePath(c.module));
     }
 }
 
 // Any program of the user can write the class registration; only a fully qualified local path
-// that ends in the control's module, without wildcards, is ever deleted.
+// that ends in the control's module, without wildcards, and not through the 64-bit system folder's
+// alias, is ever deleted.
 TEST(RemovalPlan, DeletesARegisteredPathOnlyWhenItNamesTheControlModule) {
     const std::wstring accepted[] = {
         L"C:\\x\\Qelpad80.dll",
         L"c:\\WINDOWS\\system32\\QELPAD80.DLL",
         L"Z:\\Qelpad80.dll",
         L"C:\\Program Files\\Tavrex\\qelpad80.Dll",
-        L"C:\\x\\Qelpad80.dll" + kNul,                    // stored with its NUL
-        L"C:\\x\\Qelpad80.dll" + kNul + L"*\\other.dll",  // judged up to the first NUL
+        L"C:\\Sysnative2\\Qelpad80.dll",
     };
     for (const std::wstring& path : accepted) {
         SCOPED_TRACE(Show(path));
@@ -92,6 +101,7 @@ TEST(RemovalPlan, DeletesARegisteredPathOnlyWhenItNamesTheControlModule) {
     const std::wstring refused[] = {
         L"",
         kNul,
+        L"C:\\x\\Qelpad80.dll" + kNul,
         L"C:\\keep\\important.dll",
         L"C:\\keep\\Qelpad80.dll.bak",
         L"C:\\keep\\xQelpad80.dll",
@@ -116,27 +126,45 @@ TEST(RemovalPlan, DeletesARegisteredPathOnlyWhenItNamesTheControlModule) {
         L"C:\\keep/Qelpad80.dll",
         L"1:\\keep\\Qelpad80.dll",
         L"\xFF23:\\keep\\Qelpad80.dll",  // a full-width letter is no drive
-        L"C:\\keep\\important.dll" + kNul + L"C:\\x\\Qelpad80.dll",
-        kNul + L"C:\\x\\Qelpad80.dll",
+        L"C:\\Windows\\Sysnative\\Qelpad80.dll",
+        L"c:\\windows\\SYSNATIVE\\Qelpad80.dll",
+        L"C:\\Windows\\Sysnative\\Morvex\\Qelpad80.dll",
+        L"D:\\Windows\\Sysnative\\Qelpad80.dll",
     };
     for (const std::wstring& path : refused) {
         SCOPED_TRACE(Show(path));
         EXPECT_FALSE(IsControlModulePath(path));
     }
+}
 
-    // The files deleted: the registered module (before the bitmap's number, up to a NUL) first, when
-    // it is the control's; the folders' files either way.
-    // Each layer's module in the order of the layers, the same one once.
-    const std::size_t folderFiles = 2 * ControlFolders().size();
-    EXPECT_EQ(ControlFiles({L"C:\\x\\Qelpad80.dll, 1"}).front(), L"C:\\x\\Qelpad80.dll");
-    EXPECT_EQ(ControlFiles({L"C:\\x\\Qelpad80.dll" + kNul + L", 1"}).front(), L"C:\\x\\Qelpad80.dll");
-    EXPECT_EQ(ControlFiles({L"C:\\x\\Qelpad80.dll, 1"}).size(), folderFiles + 1);
-    EXPECT_EQ(ControlFiles({L"C:\\keep\\important.dll, 1"}).size(), folderFiles);
-    const std::vector<std::wstring> both =
-        ControlFiles({L"C:\\x\\Qelpad80.dll, 1", L"C:\\keep\\important.dll", L"C:\\y\\Qelpad80.dll", L"C:\\x\\Qelpad80.dll"});
-    EXPECT_EQ(both.size(), folderFiles + 2);
-    EXPECT_EQ(both[0], L"C:\\x\\Qelpad80.dll");
-    EXPECT_EQ(both[1], L"C:\\y\\Qelpad80.dll");
+// The files a removal deletes: each registration's module first, in the order of the layers, each
+// once, when it is the control's and the machine's or the running user's registration names it; then
+// the folders' files, two in each. What it leaves is said with why: another file, or a path named only
+// by another user (theirs to write), unless a layer it may follow names it too.
+TEST(RemovalPlan, DeletesTheModulesItMayThenTheFoldersFiles) {
+    const auto registration = [](const ClassesLayer& layer, const std::wstring& value) {
+        return LayerRegistration{layer, true, ParseModulePath(value), true};
+    };
+    const FilePlan plan = PlanFiles({
+        registration(kMachine, L"C:\\x\\Qelpad80.dll, 1"),
+        registration(kRunningUser, L"C:\\y\\Qelpad80.dll" + kNul),
+        registration(kOtherUser, L"C:\\users\\other\\Qelpad80.dll, 1"),
+        registration(kOtherUser, L"c:\\X\\QELPAD80.DLL"),
+        registration(kRunningUser, L"C:\\keep\\important.dll, 1"),
+        LayerRegistration{kMachine, false, ParseModulePath(L""), true},  // InprocServer32 alone
+    });
+    const std::size_t folderFiles = 2 * Expected::ControlFolders().size();
+    ASSERT_EQ(plan.toDelete.size(), folderFiles + 2);
+    EXPECT_EQ(Show(plan.toDelete[0]), Show(L"C:\\x\\Qelpad80.dll"));
+    EXPECT_EQ(Show(plan.toDelete[1]), Show(L"C:\\y\\Qelpad80.dll"));
+    EXPECT_EQ(Show(plan.toDelete[2]), Show(Expected::ModuleIn(Expected::kSystemFolder)));
+    EXPECT_EQ(Show(plan.toDelete.back()), Show(Expected::SetupIn(Expected::ConflictFolder(100))));
+    ASSERT_EQ(plan.left.size(), 2u);
+    EXPECT_EQ(Show(plan.left[0].path), Show(L"C:\\users\\other\\Qelpad80.dll"));
+    EXPECT_EQ(plan.left[0].why, FileLeft::Why::AnotherUsersPath);
+    EXPECT_EQ(Show(plan.left[0].layer), Show(kOtherUser.description));
+    EXPECT_EQ(Show(plan.left[1].path), Show(L"C:\\keep\\important.dll"));
+    EXPECT_EQ(plan.left[1].why, FileLeft::Why::NotTheControlsModule);
 }
 
 // The search asked before every deletion, against real files in a folder of this test's own.
@@ -168,7 +196,7 @@ protected:
         m_made.push_back(name);
         ASSERT_TRUE(::SetFileAttributesW(path.c_str(), attributes)) << ::GetLastError();
         // Wine keeps hidden and system in an extended attribute; a file system without them
-        // would make this test meaningless. Observed: FILE_ATTRIBUTE_NORMAL reads back as ARCHIVE.
+        // would make this test meaningless. wine-only: FILE_ATTRIBUTE_NORMAL reads back as ARCHIVE.
         const DWORD kept = attributes & ~FILE_ATTRIBUTE_NORMAL;
         ASSERT_EQ(::GetFileAttributesW(path.c_str()) & kept, kept) << Show(name);
     }
@@ -213,18 +241,6 @@ TEST_F(RemovalFileSearch, MissingFileOrFolderGivesNothing) {
     EXPECT_EQ(Show(FindNormalFile(At(L"missing\\a.dll"))), Show(L""));
     EXPECT_EQ(Show(FindNormalFile(L"C:\\no such folder\\CONFLICT.7\\a.dll")), Show(L""));
     EXPECT_EQ(Show(FindNormalFile(L"")), Show(L""));
-    EXPECT_EQ(Show(FindNormalFile(kNul)), Show(L""));
-}
-
-// A module path stored with its NUL reaches the search with the NUL at its end.
-TEST_F(RemovalFileSearch, JudgesThePathUpToItsFirstNul) {
-    ASSERT_NO_FATAL_FAILURE(MakeFile(L"a.dll", FILE_ATTRIBUTE_NORMAL));
-    ASSERT_NO_FATAL_FAILURE(MakeFile(L"b.dll", FILE_ATTRIBUTE_NORMAL));
-    EXPECT_EQ(Show(FindNormalFile(At(L"a.dll") + kNul)), Show(L"a.dll"));
-    EXPECT_EQ(Show(FindNormalFile(At(L"a.dll") + kNul + L"junk")), Show(L"a.dll"));
-    EXPECT_EQ(Show(FindNormalFile(At(L"c.dll") + kNul + At(L"b.dll"))), Show(L""))
-        << "what follows the NUL is not searched";
-    EXPECT_EQ(Show(FindNormalFile(At(L"a.dl") + kNul + L"l")), Show(L""));
 }
 
 // Stands between the removal and the real file-system object, and keeps the first argument of
@@ -278,30 +294,39 @@ private:
     std::vector<std::wstring> m_arguments;
 };
 
-// A module value stored without a comma keeps its NUL and whatever was stored after it. The
-// file-system object gets the path the search judged, no longer: the module goes and a file named
-// after the NUL stays. Observed under Wine: its object stops at a NUL in the BSTR by itself, so
-// here only the recorded length tells a longer BSTR apart; how Windows' object reads one is not
-// documented.
+// The file-system object gets exactly the path that was searched, a BSTR as long as the path. A path
+// that holds a NUL (the search would stop at it and judge a shorter one) is refused before either, and
+// nothing is deleted: the module path's NUL is cut where the value is read.
 TEST_F(RemovalFileSearch, DeleteFileGetsExactlyThePathThatWasSearched) {
     ASSERT_NO_FATAL_FAILURE(MakeFile(L"Qelpad80.dll", FILE_ATTRIBUTE_NORMAL));
     ASSERT_NO_FATAL_FAILURE(MakeFile(L"other.dll", FILE_ATTRIBUTE_NORMAL));
+    ASSERT_NO_FATAL_FAILURE(MakeFile(L"Kest.inf", FILE_ATTRIBUTE_NORMAL));
     const ComApartment com;
     ASSERT_HRESULT_SUCCEEDED(com.Result());
     RecordingFileSystem fileSystem(CreateFileSystemObject());
-
     FileDeleter deleter{Microsoft::WRL::ComPtr<IDispatch>(&fileSystem)};
-    EXPECT_TRUE(deleter.DeleteFileIfPresent(At(L"Qelpad80.dll") + kNul + At(L"other.dll")));
+
+    EXPECT_TRUE(deleter.DeleteFileIfPresent(At(L"Qelpad80.dll")));
     EXPECT_EQ(::GetFileAttributesW(At(L"Qelpad80.dll").c_str()), INVALID_FILE_ATTRIBUTES) << "the module is left";
-    EXPECT_NE(::GetFileAttributesW(At(L"other.dll").c_str()), INVALID_FILE_ATTRIBUTES)
-        << "the file named after the NUL is gone";
     ASSERT_EQ(fileSystem.Arguments().size(), 1u) << "one call of DeleteFile";
-    EXPECT_EQ(fileSystem.Arguments()[0].size(), At(L"Qelpad80.dll").size()) << "the BSTR's length";
-    EXPECT_EQ(Show(fileSystem.Arguments()[0]), Show(At(L"Qelpad80.dll")));
+    EXPECT_EQ(Show(fileSystem.Arguments()[0]), Show(At(L"Qelpad80.dll"))) << "the BSTR's length";
+
+    for (const std::wstring& path : {At(L"Kest.inf") + kNul + At(L"other.dll"), At(L"Kest.inf") + kNul}) {
+        SCOPED_TRACE(Show(path));
+        try {
+            deleter.DeleteFileIfPresent(path);
+            ADD_FAILURE() << "a path with a NUL was taken";
+        } catch (const WindowsError& e) {
+            EXPECT_EQ(e.Result(), HRESULT_FROM_WIN32(ERROR_INVALID_NAME)) << e.what();
+        }
+    }
+    EXPECT_NE(::GetFileAttributesW(At(L"Kest.inf").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_NE(::GetFileAttributesW(At(L"other.dll").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(fileSystem.Arguments().size(), 1u) << "DeleteFile was called with a NUL in its path";
 }
 
 // A search that fails for another reason than "nothing there" is an error for the caller (the
-// removal then shows its warning). Observed under Wine: a folder part holding '|' or a wildcard
+// removal then shows its warning). wine-only: a folder part holding '|' or a wildcard
 // is refused with ERROR_INVALID_NAME (a '|' in the last part merely finds nothing).
 TEST_F(RemovalFileSearch, OtherFailuresOfTheSearchAreErrors) {
     const std::wstring invalid = At(L"a|b\\Qelpad80.dll");

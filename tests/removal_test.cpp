@@ -120,9 +120,12 @@ void RunRemovalHere(Outcome outcome) {
                                                                         : RemovalOutcome::Failed;
     ControlRemoval removal;
     const RemovalOutcome got = removal.Run([] { return true; });
+    const RemovalReport& report = removal.Report();
     EXPECT_EQ(static_cast<int>(got), static_cast<int>(expected))
-        << "0 cancelled, 1 not registered, 2 removed, 3 failed; last failure at "
-        << Installation::Show(removal.LastFailure().subject) << ", 0x" << std::hex << removal.LastFailure().result;
+        << "0 cancelled, 1 not registered, 2 removed, 3 failed; stopped at "
+        << (report.failure ? Installation::Show(report.failure->subject) : "nothing") << ", 0x" << std::hex
+        << (report.failure ? report.failure->result : S_OK) << "; still loading: "
+        << ::testing::PrintToString(report.stillLoading);
 }
 
 // Through the window for the first of several values, then here.
@@ -229,12 +232,13 @@ TEST_F(Removal, CancelChangesNothingAndShowsNothingMore) {
     ExpectFiles(files, true, "Close deletes nothing");
 }
 
-// Copies of the files and the other keys do not make a registration: nothing is touched.
-TEST_F(Removal, WithoutAModulePathNothingIsDeletedAndTheToolEnds) {
+// Copies of the files and the other keys do not make a registration: without the key that names the
+// module and the key COM loads it through, nothing is touched.
+TEST_F(Removal, WithoutAModulePathOrInprocServer32NothingIsDeletedAndTheToolEnds) {
     const std::vector<std::wstring> files = PlantInstallation();
-    std::vector<Key> others = RegistrationKeys();
-    others.erase(std::find_if(others.begin(), others.end(), [](const Key& k) { return k.path == kModulePathKey; }));
-    ASSERT_EQ(ERROR_SUCCESS, ::RegDeleteKeyW(HKEY_CLASSES_ROOT, kModulePathKey));
+    RemoveKey(ModulePathKey());
+    RemoveKey(InprocServerKey());
+    const std::vector<Key> others = WithoutWhatLoadsTheControl(RegistrationKeys());
 
     RunRemoval(Outcome::NotRegistered);
     ExpectFiles(files, true, "the control is not registered");
@@ -242,10 +246,12 @@ TEST_F(Removal, WithoutAModulePathNothingIsDeletedAndTheToolEnds) {
 }
 
 // A default value that gives no text: none at all, a REG_SZ of no bytes, and types that are not
-// read although they hold a path. Each is a run of its own (the first through the window); nothing
-// is deleted by any.
+// read although they hold a path. Without InprocServer32 each is no registration: each a run of its
+// own (the first through the window), and nothing is deleted by any. With InprocServer32 the class
+// still loads: check says so, and the removal goes on, leaving the file at the unread path.
 TEST_F(Removal, ModuleValuesThatGiveNoTextCountAsNotRegistered) {
     const std::vector<std::wstring> files = PlantInstallation();
+    RemoveKey(InprocServerKey());
     const std::wstring path = ModuleIn(kRegisteredFolder);
     const std::wstring multi = path + L'\0' + L'\0';
     const BYTE binary[] = {'C', ':', '\\', 'x', 0};
@@ -262,8 +268,15 @@ TEST_F(Removal, ModuleValuesThatGiveNoTextCountAsNotRegistered) {
         if (value.data) SetModuleValue(value.type, value.data, value.size);
         RunRemovalFor(&value == values, Outcome::NotRegistered);
         ExpectFiles(files, true, "the control is not registered");
-        ExpectKeys(RegistrationKeys(), true, "the control is not registered");
+        ExpectKeys(WithoutWhatLoadsTheControl(RegistrationKeys()), true, "the control is not registered");
     }
+
+    PlantKey(InprocServerKey());
+    EXPECT_EQ(RunConsole(L"check").exitCode, 1u) << "InprocServer32 still loads the control";
+    RunRemovalHere(Outcome::Removed);
+    EXPECT_TRUE(FileExists(path)) << "a module path that gives no text names no file";
+    ExpectFiles({files.begin() + 1, files.end()}, false, "the removal goes on");
+    ExpectKeys(RegistrationKeys(), false, "the removal goes on");
 }
 
 // Driven by the keyboard alone: Enter on Delete, which has the focus from the start, then Enter in
@@ -288,37 +301,48 @@ TEST_F(Removal, FullRemovalByEnterAloneLeavesNothingOfTheControl) {
 }
 
 // HKEY_CLASSES_ROOT shows the running user's classes over the machine's; the tool looks at each
-// layer by name (Wine's HKEY_CLASSES_ROOT shows the machine's alone). Registered for the user alone,
-// the control is found and removed by the tool; registered in both, each naming a module of its own,
-// both modules and both layers' keys go, with the files of every folder (that run in this process).
+// layer by name (Wine's HKEY_CLASSES_ROOT shows the machine's alone). The tool runs elevated, so it
+// also looks at the classes of each other user logged on (HKEY_USERS\<SID>_Classes), keeps the file
+// their registration names (theirs to write: a run as that user removes it) and deletes their keys.
+// Registered in all three, each naming a module of its own, every layer's keys go, with the files of
+// every folder and the machine's and the running user's modules. Registered for the running user
+// alone, the control is found and removed (that run in this process).
 TEST_F(Removal, EachLayerOfClassesIsRemoved) {
     const std::wstring userModule = ModuleIn(L"C:\\users\\Public\\Tavrex");
     {
-        SCOPED_TRACE("the user's classes alone");
+        SCOPED_TRACE("the machine's classes, the running user's and a logged-on user's");
+        const Classes alice = LoggedOnUserClasses(kAlice);
+        const std::wstring aliceModule = ModuleIn(L"C:\\Users\\alice\\AppData\\Roaming\\Tavrex");
+        PlantProfile(kAlice, L"C:\\Users\\alice");
+        PlantRegistration(alice, aliceModule);
+        PlantRegistration(kUserClasses, userModule);
+        const std::vector<std::wstring> files = PlantInstallation();
+        RunRemoval(Outcome::Removed);
+        ExpectFiles(files, false, "the machine's registration and the folders");
+        EXPECT_FALSE(FileExists(userModule)) << "the running user's registered module is left";
+        EXPECT_TRUE(FileExists(aliceModule)) << "an elevated run deleted a file another user named";
+        ExpectKeys(RegistrationKeys(), false, "the machine's registration");
+        ExpectKeys(ClassKeys(kUserClasses), false, "the running user's registration");
+        ExpectKeys(ClassKeys(alice), false, "the logged-on user's registration");
+    }
+    {
+        SCOPED_TRACE("the running user's classes alone");
         PlantRegistration(kUserClasses, userModule);
         const std::vector<std::wstring> files = PlantControlFiles(TypicalFolders());
-        RunRemoval(Outcome::Removed);
+        RunRemovalHere(Outcome::Removed);
         ExpectFiles(files, false, "the control was registered for the user");
         EXPECT_FALSE(FileExists(userModule)) << "the user's registered module is left";
         ExpectKeys(ClassKeys(kUserClasses), false, "the user's registration");
         ExpectKeys(UnitKeys(), false, "the distribution unit");
-    }
-    {
-        SCOPED_TRACE("the user's classes and the machine's");
-        PlantRegistration(kUserClasses, userModule);
-        const std::vector<std::wstring> files = PlantInstallation();
-        RunRemovalHere(Outcome::Removed);
-        ExpectFiles(files, false, "the machine's registration and the folders");
-        EXPECT_FALSE(FileExists(userModule)) << "the user's registered module is left";
-        ExpectKeys(RegistrationKeys(), false, "the machine's registration");
-        ExpectKeys(ClassKeys(kUserClasses), false, "the user's registration");
     }
 }
 
 // A key kept by the registry because it holds a subkey of someone else's, when it is the key through
 // which COM loads the control (InprocServer32) or the one that names its module (ToolboxBitmap32),
 // in whichever layer: the tool must not say it succeeded. The files and every other key go. (The
-// first case through the window, the second in this process.)
+// first case through the window, the second in this process.) What still loads the control is a
+// registration the next time too: a second press fails again, check says registered, and remove
+// names the key and the subkey that keeps it.
 TEST_F(Removal, KeyThatStillLoadsTheControlIsAFailure) {
     const std::wstring userModule = ModuleIn(L"C:\\users\\Public\\Tavrex");
     const struct {
@@ -334,11 +358,19 @@ TEST_F(Removal, KeyThatStillLoadsTheControlIsAFailure) {
         std::vector<std::wstring> files = PlantInstallation();
         PlantRegistration(kUserClasses, userModule);
         files.push_back(userModule);
-        const Key held{c.classes.root, ClassKey(c.classes).path + c.held};
-        const Key foreign{held.root, held.path + L"\\Foreign"};
+        const Key held{c.classes.root, ClassKey(c.classes).path + c.held, c.classes.view};
+        const Key foreign{held.root, held.path + L"\\Foreign", held.view};
         PlantKey(foreign);
 
-        RunRemovalFor(&c == cases, Outcome::Failed);
+        if (&c == cases) {
+            AppProcess app;
+            ASSERT_NE(app.MainWindow(), nullptr);
+            ASSERT_NO_FATAL_FAILURE(ExpectOutcome(app, ConfirmRemoval(app), Outcome::Failed));
+            ASSERT_NO_FATAL_FAILURE(ExpectOutcome(app, ConfirmRemoval(app), Outcome::Failed))
+                << "InprocServer32 still loads the control: not the box for a control that is not there";
+        } else {
+            RunRemovalHere(Outcome::Failed);
+        }
         ExpectFiles(files, false, "files come first, in every layer");
         for (const Classes& classes : {kMachineClasses, kUserClasses}) {
             for (const Key& key : ClassKeys(classes)) {
@@ -348,7 +380,16 @@ TEST_F(Removal, KeyThatStillLoadsTheControlIsAFailure) {
         }
         ExpectKeys(UnitKeys(), false, "the distribution unit");
         EXPECT_TRUE(KeyExists(foreign));
-        ASSERT_EQ(ERROR_SUCCESS, ::RegDeleteTreeW(held.root, ClassKey(c.classes).path.c_str()));
+        if (&c == cases) {
+            EXPECT_EQ(RunConsole(L"check").exitCode, 1u) << "still registered";
+            const ConsoleResult remove = RunConsole(L"remove");
+            EXPECT_EQ(remove.exitCode, 5u) << "kept by a subkey: no right is missing";
+            const std::wstring place = L"HKEY_LOCAL_MACHINE\\Software\\Classes\\Wow6432Node\\" + held.path;
+            EXPECT_TRUE(remove.HasStartIgnoringCase(L"not deleted: key " + place + L": it still holds its subkey Foreign"));
+            EXPECT_TRUE(remove.HasStartIgnoringCase(L"failed: removing the registration: " + place + L" (machine) is still there"));
+            EXPECT_FALSE(remove.Has(L"advice: run it elevated or as SYSTEM"));
+        }
+        RemoveKey(ClassKey(c.classes));
     }
 }
 
@@ -395,12 +436,7 @@ TEST_F(Removal, ModuleValuesThatNameNoFileStillRemoveTheRest) {
 // The file-system object refuses a read-only file: the removal stops there with the warning.
 // Pressing Delete again starts again from the confirmation.
 TEST_F(Removal, ReadOnlyCopyStopsTheRemovalAtThatFile) {
-    const std::vector<std::wstring> files = PlantInstallation();
-    const std::wstring readOnly = ModuleIn(ConflictFolder(50));
-    ASSERT_TRUE(::SetFileAttributesW(readOnly.c_str(), FILE_ATTRIBUTE_READONLY));
-    const auto at = std::find(files.begin(), files.end(), readOnly);
-    ASSERT_NE(at, files.end());
-    const std::vector<std::wstring> before(files.begin(), at), from(at, files.end());
+    const auto [files, readOnly, before, from] = PlantInstallationWithAReadOnlyCopy();
 
     AppProcess app;
     ASSERT_NE(app.MainWindow(), nullptr);
@@ -440,7 +476,7 @@ TEST_F(Removal, HiddenAndSystemCopiesAreLeftInPlace) {
     RunRemoval(Outcome::Removed);
     ExpectFiles(files, false, "the removal finished");
     ExpectKeys(RegistrationKeys(), false, "the removal finished");
-    // Observed under Wine: every file reports FILE_ATTRIBUTE_ARCHIVE, whatever it was given.
+    // wine-only: every file reports FILE_ATTRIBUTE_ARCHIVE, whatever it was given.
     for (const auto& file : hidden) {
         SCOPED_TRACE(Show(file.path));
         EXPECT_EQ(FileAttributes(file.path) & ~FILE_ATTRIBUTE_ARCHIVE, file.attributes & ~FILE_ATTRIBUTE_ARCHIVE);
@@ -448,8 +484,8 @@ TEST_F(Removal, HiddenAndSystemCopiesAreLeftInPlace) {
     EXPECT_NE(FileAttributes(ModuleIn(ConflictFolder(4))) & FILE_ATTRIBUTE_DIRECTORY, 0u);
 }
 
-// Held open without FILE_SHARE_DELETE by another process, the file cannot be deleted. Observed
-// under Wine: DeleteFile of the file-system object then fails, as it does for a read-only file;
+// Held open without FILE_SHARE_DELETE by another process, the file cannot be deleted. wine-only:
+// DeleteFile of the file-system object then fails, as it does for a read-only file;
 // a handle opened with no data access (access 0) does not stand in the way.
 TEST_F(Removal, CopyHeldOpenByAnotherProcessFailsUntilReleased) {
     const std::vector<std::wstring> files = PlantInstallation();
@@ -483,7 +519,8 @@ TEST_F(Removal, CopyHeldOpenByAnotherProcessFailsUntilReleased) {
 // more rights: a registered path that does not name the control's module is passed over, and the
 // rest of the removal goes on. That covers another file, any wildcard (the file-system object
 // would delete every file it matches) and relative paths, which would be resolved against the
-// tool's current folder: here each of them leads into C:\keep.
+// tool's current folder: here each of them leads into C:\keep. A path through Sysnative leads a
+// 32-bit process to the 64-bit system folder, whose copy (a bystander) stays.
 TEST_F(Removal, RegisteredPathThatIsNotTheControlModuleIsPassedOver) {
     std::vector<std::wstring> keep = PlantKeepFolder();
     keep.push_back(std::wstring(kKeepFolder) + L"\\Qelpad80.dll.bak");
@@ -493,7 +530,7 @@ TEST_F(Removal, RegisteredPathThatIsNotTheControlModuleIsPassedOver) {
     for (const wchar_t* registered : {
              L"C:\\keep\\important.dll, 1", L"C:\\keep\\Kest.inf", L"C:\\keep\\Qelpad80.dll.bak, 1",
              L"C:\\keep\\*.dll, 1", L"C:\\keep\\*", L"C:\\keep\\Qelpad80.dl?", L"C:\\ke?p\\Qelpad80.dll, 1",
-             L"C:\\*\\Qelpad80.dll",
+             L"C:\\*\\Qelpad80.dll", L"C:\\Windows\\Sysnative\\Qelpad80.dll, 1",
              L"Qelpad80.dll, 1", L".\\Qelpad80.dll", L"..\\keep\\Qelpad80.dll", L"\\keep\\Qelpad80.dll, 1",
              L"C:Qelpad80.dll"}) {
         SCOPED_TRACE(Show(registered));
@@ -542,7 +579,7 @@ TEST_F(Removal, ModulePathKeyWeMayNotOpenIsAnErrorNotMissing) {
 // the press goes straight to the warning, and nothing is read or deleted.
 TEST_F(Removal, FileSystemObjectThatCannotBeMadeIsAnErrorBeforeTheQuestion) {
     const std::vector<std::wstring> files = PlantInstallation();
-    ASSERT_EQ(ERROR_SUCCESS, ::RegDeleteTreeW(HKEY_CLASSES_ROOT, L"Scripting.FileSystemObject"));
+    HideKey({HKEY_CLASSES_ROOT, L"Scripting.FileSystemObject"});
 
     AppProcess app;
     ASSERT_NE(app.MainWindow(), nullptr);
@@ -556,11 +593,7 @@ TEST_F(Removal, FileSystemObjectThatCannotBeMadeIsAnErrorBeforeTheQuestion) {
 // key that still has a child of someone else's stays, with that child.
 TEST_F(Removal, MissingKeysArePassedOverAndNoTreeIsDeleted) {
     const Key foreign{HKEY_CLASSES_ROOT, std::wstring(kClassKey) + L"\\AppID"};
-    {
-        UniqueHKey key;
-        ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(foreign.root, foreign.path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                                                   nullptr, key.Put(), nullptr));
-    }
+    PlantKey(foreign);
     SetModulePath(ModuleIn(kSystemFolder) + L",1");  // no file anywhere, no other key
 
     RunRemoval(Outcome::Removed);

@@ -236,8 +236,8 @@ TEST(MainWindowDpi, ScalesTheLayoutAndFontsWithTheDpi) {
 // Dragged onto a monitor of another scale (Windows 10 1703 and later), the window is asked its
 // size for the new DPI, then given a rectangle of that size under the cursor, which it takes
 // whole: the frame does not scale linearly, and a size of its own would slip against the cursor.
-// Wine sends neither message, so the probe sends them inside the tool, from 96 dpi to 144. The
-// window's own DPI stays 96 under Wine, so its frame does too: the client area is not checked.
+// wine-only: Wine sends neither message, so the probe sends them inside the tool, from 96 dpi to
+// 144. The window's own DPI stays 96 under Wine, so its frame does too: the client area is not checked.
 TEST(MainWindowDpi, MovedToAMonitorOfAnotherScaleTakesTheSuggestedRectangle) {
     AppProcess app;
     HWND main = app.MainWindow();

@@ -13,6 +13,7 @@
 
 class MainWindow {
 public:
+    // Registers the window class. Throws WindowsError when it cannot.
     explicit MainWindow(HINSTANCE instance);
     // Destroys the window if it still lives (an error at start-up), so that nothing reaches it after.
     ~MainWindow();
@@ -20,10 +21,11 @@ public:
     MainWindow& operator=(const MainWindow&) = delete;
 
     // Creates the window and its controls as designed, fills in their texts, centres the
-    // window on the screen and shows it with the focus on the Delete button.
+    // window on the screen and shows it with the focus on the Delete button. Throws WindowsError
+    // when a window, a font or a text cannot be made.
     void Show(int showCommand);
 
-    // Keyboard navigation between the buttons; true when the message was used.
+    // Keyboard navigation between the buttons; true when the message was used. Reports nothing else.
     bool TranslateKeyboard(MSG& msg);
 
     HWND Hwnd() const noexcept { return m_hwnd; }

@@ -75,10 +75,11 @@ check "without a key the release is the build, and says it is unsigned" \
   eval 'release "$release" && cmp "$release/$exe" "$unsigned" && cmp "$release/$console" "$built/$console" &&
         says "is UNSIGNED"'
 
-check "with a PKCS#12 key and its password in a file the release is signed; SHA256SUMS lists it" \
+check "with a PKCS#12 key and its password in a file the release is signed; SHA256SUMS lists it and the guide" \
   eval 'release --pkcs12 "$work/signer.p12" --password-file "$work/password" --ca "$work/root.pem" "$release" &&
         ! cmp -s "$release/$exe" "$unsigned" && (cd "$release" && sha256sum --strict -c SHA256SUMS) &&
-        [ "$(cut -d" " -f3 "$release/SHA256SUMS" | tr "\n" " ")" = "$exe $console " ]'
+        [ "$(cut -d" " -f3 "$release/SHA256SUMS" | tr "\n" " ")" = "$exe $console deployment.md " ] &&
+        cmp "$release/deployment.md" "$root/docs/deployment.md"'
 check "both signatures verify against the throw-away root, signed by the test publisher" \
   eval 'osslsigncode verify -CAfile "$work/root.pem" -in "$release/$exe" | tee "$work/verify.log" &&
         grep -q "Subject: /CN=Tavrex Test Publisher" "$work/verify.log" &&

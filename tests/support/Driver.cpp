@@ -247,9 +247,9 @@ InsideFacts ReadInside(const AppProcess& app, UINT moveToDpi) {
     InsideFacts facts;
     const std::wstring probe = ExeBesideThisProgram(L"inside_probe.dll");
     const std::wstring report = L"C:\\inside-probe-" + std::to_wstring(app.Pid()) + L".txt";
+    const std::wstring request = L"C:\\inside-probe-" + std::to_wstring(app.Pid()) + L".in";
     {
         // The window the test found, not one the probe would guess at, and the move asked for.
-        const std::wstring request = L"C:\\inside-probe-" + std::to_wstring(app.Pid()) + L".in";
         const std::string numbers = std::to_string(reinterpret_cast<UINT_PTR>(app.MainWindow())) + " " +
                                     std::to_string(moveToDpi);
         UniqueFile file(::CreateFileW(request.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
@@ -280,6 +280,9 @@ InsideFacts ReadInside(const AppProcess& app, UINT moveToDpi) {
         all.resize(bytes / sizeof(wchar_t));
         return !all.empty();
     });
+    // Both go with the case: the session may serve the next one.
+    ::DeleteFileW(request.c_str());
+    ::DeleteFileW(report.c_str());
     if (!gotReport) Fail("reading the probe's report (last error " + std::to_string(lastError) + ")");
     // The icon's size, the move when one was asked for, then one line a control: id, height,
     // weight, charset, italic, underline, strike-out, face (UTF-16).
@@ -366,7 +369,7 @@ long Distance(const std::vector<BYTE>& a, const std::vector<BYTE>& b) {
 }  // namespace
 
 // Each standard icon is drawn on the box's own background, and the closest one wins if it is close
-// indeed. Observed under Wine: the box holds the tool's own handle of the shared icon, another value
+// indeed. wine-only: the box holds the tool's own handle of the shared icon, another value
 // than LoadIconW gives in this process, so handles cannot be compared. Xvfb has no window manager
 // and shows the box unobscured, so the screen can be read.
 std::string StandardIconShown(HWND box) {

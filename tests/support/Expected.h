@@ -57,16 +57,20 @@ struct Key {
     REGSAM view = 0;  // 0: this program's own (32-bit) view; KEY_WOW64_64KEY: the 64-bit one
 };
 
-// Where a layer's classes are, as the tests plant them: the machine's through HKEY_CLASSES_ROOT
-// (Wine's is the machine's classes alone), the running user's, and a logged-on user's, whose classes
-// are loaded as HKEY_USERS\<SID>_Classes.
+// Where a layer's classes are, as the tests plant them: the machine's through HKEY_CLASSES_ROOT, which
+// in a 32-bit process leads below HKLM\Software\Classes\Wow6432Node; the running user's and a logged-on
+// user's (loaded as HKEY_USERS\<SID>_Classes) named at the place 64-bit Windows keeps a 32-bit class,
+// their Wow6432Node key, in the 64-bit view.
 struct Classes {
     HKEY root;
     std::wstring prefix;  // what comes before "CLSID\\..."
+    REGSAM view = 0;
 };
 inline const Classes kMachineClasses{HKEY_CLASSES_ROOT, L""};
-inline const Classes kUserClasses{HKEY_CURRENT_USER, L"Software\\Classes\\"};
-inline Classes LoggedOnUserClasses(const std::wstring& sid) { return {HKEY_USERS, sid + L"_Classes\\"}; }
+inline const Classes kUserClasses{HKEY_CURRENT_USER, L"Software\\Classes\\Wow6432Node\\", KEY_WOW64_64KEY};
+inline Classes LoggedOnUserClasses(const std::wstring& sid) {
+    return {HKEY_USERS, sid + L"_Classes\\Wow6432Node\\", KEY_WOW64_64KEY};
+}
 
 // The fourteen keys of the class registration in `classes`, in the order they are deleted: children
 // before parents.
@@ -88,12 +92,17 @@ inline std::vector<Key> ClassKeys(const Classes& classes = kMachineClasses) {
         L"",  // the class key itself
     };
     std::vector<Key> keys;
-    for (const wchar_t* subkey : subkeys) keys.push_back({classes.root, classes.prefix + kClassKey + subkey});
+    for (const wchar_t* subkey : subkeys) keys.push_back({classes.root, classes.prefix + kClassKey + subkey, classes.view});
     return keys;
 }
-inline Key ClassKey(const Classes& classes = kMachineClasses) { return {classes.root, classes.prefix + kClassKey}; }
+inline Key ClassKey(const Classes& classes = kMachineClasses) {
+    return {classes.root, classes.prefix + kClassKey, classes.view};
+}
 inline Key ModulePathKey(const Classes& classes = kMachineClasses) {
-    return {classes.root, classes.prefix + kModulePathKey};
+    return {classes.root, classes.prefix + kModulePathKey, classes.view};
+}
+inline Key InprocServerKey(const Classes& classes = kMachineClasses) {
+    return {classes.root, classes.prefix + kClassKey + L"\\InprocServer32", classes.view};
 }
 
 // The five keys of the distribution unit below HKEY_LOCAL_MACHINE, in the order they are deleted.

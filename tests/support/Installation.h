@@ -8,8 +8,9 @@
 // leads them to SysWOW64, HKCR\CLSID to the 32-bit classes and HKLM\SOFTWARE to Wow6432Node, as it
 // led the 32-bit browser that installed the control.
 //
-// Nothing here asserts: planting that fails throws HarnessError, and the callers judge what the
-// queries return.
+// Everything planted is recorded, and RemoveWhatWasPlanted takes it all away again: the session a
+// case ran in is as it found it (SessionState tells). Nothing here asserts: planting that fails throws
+// HarnessError, and the callers judge what the queries return.
 
 #include <windows.h>
 
@@ -84,15 +85,20 @@ std::string Describe(const Key& key);
 void PlantControlKeys(const Classes& classes = Expected::kMachineClasses);
 // Makes a key (and its parents).
 void PlantKey(const Key& key);
+// Deletes a key and its subkeys.
+void RemoveKey(const Key& key);
+// Removes a key of the session's own (a ProgID, say) until RemoveWhatWasPlanted puts it back.
+void HideKey(const Key& key);
 bool KeyExists(const Key& key);
 // What the key's default value reads, or "" when it has none.
 std::wstring DefaultValue(const Key& key);
 
 // Where a key of the control planted through this program's view is kept: its place in the
-// 64-bit view, below Wow6432Node (a key below HKEY_CLASSES_ROOT, HKEY_LOCAL_MACHINE\SOFTWARE or a
-// user's classes in HKEY_USERS).
+// 64-bit view, below Wow6432Node (a key below HKEY_CLASSES_ROOT or HKEY_LOCAL_MACHINE\SOFTWARE); a key
+// named in the 64-bit view already is where it is named.
 Key PlaceBehindTheView(const Key& key);
-// The control's nineteen keys as a 64-bit program registers them, in the 64-bit view.
+// The control's nineteen keys as a 64-bit program registers them, in the 64-bit view, and its class
+// keys in the running user's 64-bit classes.
 std::vector<Key> RegistrationKeysIn64BitView();
 // A 64-bit copy of the control that the removal, made for the 32-bit one, must leave alone: its two
 // files in the 64-bit system folder and its nineteen keys in the 64-bit view, each class and unit
@@ -106,8 +112,8 @@ void SetModuleValue(DWORD type, const void* data, DWORD size, const Classes& cla
 void SetModulePath(const std::wstring& text, bool withNul = true, const Classes& classes = Expected::kMachineClasses);
 // The control registered in `classes` with its module `module` ("<module>, 1"), and that module's file.
 void PlantRegistration(const Classes& classes, const std::wstring& module);
-// Removes the module-path key's default value.
-void DeleteModuleValue();
+// Removes the module-path key's default value in `classes`.
+void DeleteModuleValue(const Classes& classes = Expected::kMachineClasses);
 // Replaces the module-path key's DACL (SDDL, e.g. "D:P(A;;KR;;;WD)").
 void RestrictModulePathKey(const wchar_t* sddl);
 
@@ -120,5 +126,14 @@ bool SentinelIntact(const Key& key);
 
 // A user's profile in the machine's profile list (the 64-bit view, where Windows keeps it).
 void PlantProfile(const std::wstring& sid, const std::wstring& folder);
+
+// ---- The session ----
+
+// Removes every key, value, file and folder planted since the last call, and puts hidden keys back.
+// Throws HarnessError naming what could not be removed.
+void RemoveWhatWasPlanted();
+// What of the control and its bystanders is in the session now, wherever a case plants it, and the
+// settings a case could change (users' classes, profiles, DPI, locale): a line each.
+std::vector<std::string> SessionState();
 
 }  // namespace Installation
