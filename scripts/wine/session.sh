@@ -41,6 +41,20 @@ import_reg() {  # NAME
   "$wine" regedit /S "Z:${dir//\//\\}\\$1"
 }
 
+# Sets NAME of the key SECTION (as the registry file names it) to the dword VALUE in FILE of the
+# prefix, which no wineserver has loaded yet. The key must be there.
+set_dword() {  # FILE SECTION NAME VALUE
+  local file=$WINEPREFIX/$1
+  section="[$2] " name="\"$3\"=" line=$(printf '"%s"=dword:%08x' "$3" "$4") awk '
+    inside && (/^\[/ || index($0, ENVIRON["name"]) == 1) {
+      print ENVIRON["line"]; inside = 0; done = 1
+      if (!/^\[/) next
+    }
+    index($0, ENVIRON["section"]) == 1 { inside = 1 }
+    { print }
+    END { if (inside) print ENVIRON["line"]; exit !(done || inside) }' "$file" >"$file.new" && mv "$file.new" "$file"
+}
+
 uses_display() { [ -z "${QELPAD_NO_DISPLAY:-}" ] && [ -z "${QELPAD_HOST_DISPLAY:-}" ]; }
 set_display() {
   if [ -n "${QELPAD_NO_DISPLAY:-}" ]; then unset DISPLAY
@@ -55,14 +69,13 @@ begin() {
     [ -s "$dir/display" ] || fail "Xvfb did not start"
   fi
   set_display
-  # Wine 10 reads a monitor's DPI once, when the session's desktop starts: set it, then restart.
+  # Wine 10 reads a monitor's DPI once, when the session's desktop starts: it is written into the
+  # registry's files before the wineserver loads them (HKCC\Software\Fonts and HKCU\Control
+  # Panel\Desktop), which spares a start of Wine to set it and another after.
   if [ -n "${QELPAD_SCREEN_DPI:-}" ]; then
-    for key in 'HKCC\Software\Fonts' 'HKCU\Control Panel\Desktop'; do
-      "$wine" reg add "$key" /v LogPixels /t REG_DWORD /d "$QELPAD_SCREEN_DPI" /f >/dev/null ||
-        fail "could not set the DPI"
-    done
-    "$wineserver" -k 2>/dev/null
-    "$wineserver" -w
+    set_dword system.reg 'System\\ControlSet001\\Hardware Profiles\\Current\\Software\\Fonts' LogPixels \
+      "$QELPAD_SCREEN_DPI" && set_dword user.reg 'Control Panel\\Desktop' LogPixels "$QELPAD_SCREEN_DPI" ||
+      fail "could not set the DPI"
   fi
   "$wineserver" -p
   # A locale of another code page than the template's: Wine has rewritten the font links, as it
@@ -74,10 +87,13 @@ begin() {
 
 # For programs run one after another: the first process of a session starts wineboot, services
 # and the desktop (explorer), which then serve every later one. Started here, they belong to the
-# session, not to the first program (a program's own processes must end with it).
+# session, not to the first program (a program's own processes must end with it). Wine closes the
+# desktop a second after its last user has gone, and a new one would start with the next program:
+# a process that waits, with a hidden window, keeps it.
 start() {
   begin
   "$wine" rundll32.exe user32.dll,GetDesktopWindow || fail "the session's first process failed"
+  "$wine" rundll32.exe user32.dll,WaitMessage </dev/null >/dev/null 2>&1 &
 }
 
 run() {  # PROGRAM.exe|COMMAND [ARGUMENTS...]
