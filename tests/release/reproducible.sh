@@ -13,6 +13,8 @@ tested=${1:+$(realpath "$1")}
 exes=(Qelpad80Remover.exe Qelpad80RemoverCli.exe)
 work=$(mktemp -d "${TMPDIR:-/tmp}/qelpad-reproducible.XXXXXX")
 trap 'rm -rf "$work"' EXIT
+check_label=reproducible
+source "$(dirname "$0")/check.sh"
 
 # The sources as they stand: tracked and new files, without what git ignores (build/).
 copy_sources() {
@@ -36,7 +38,6 @@ copy_sources "$second"
 build "$first" "$work/first/win32"
 build "$second" "$work/second-build-elsewhere/out-win32"
 
-failed=0
 for exe in "${exes[@]}"; do
   a=$work/first/win32/$exe
   for other in "$work/second-build-elsewhere/out-win32/$exe" ${tested:+"$tested/$exe"}; do
@@ -58,17 +59,6 @@ done
 
 # The release of a commit. The real checkout may hold work that is not committed, so the first copy is
 # committed into a repository of its own, with a file git ignores beside it (that is not a change).
-check() {  # DESCRIPTION COMMAND...: passes when the command succeeds
-  local description=$1
-  shift
-  if "$@" >"$work/check.log" 2>&1; then
-    echo "reproducible: ok   $description"
-  else
-    echo "reproducible: FAIL $description"
-    sed 's/^/       /' "$work/check.log" | tail -n 40
-    failed=1
-  fi
-}
 release() {  # ARGUMENTS...: the copy's scripts/release.sh on its first build, into $work/releases/out
   local status=0
   QELPAD_RELEASE_BUILT=$work/first/win32 "$first/scripts/release.sh" "$@" "$work/releases/out" \

@@ -23,18 +23,7 @@ version=$(sed -n 's/^CMAKE_PROJECT_VERSION:[A-Z]*=//p' "$built/CMakeCache.txt")
 work=$(mktemp -d "${TMPDIR:-/tmp}/qelpad-signing.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
-failed=0
-check() {  # DESCRIPTION COMMAND...: passes when the command succeeds
-  local description=$1
-  shift
-  if "$@" >"$work/check.log" 2>&1; then
-    echo "ok   $description"
-  else
-    echo "FAIL $description"
-    sed 's/^/       /' "$work/check.log" | tail -n 40
-    failed=1
-  fi
-}
+source "$(dirname "$0")/check.sh"
 # The checkout may hold work that is not committed while the tests run: these releases are about signing,
 # so they allow it (reproducible.sh checks what a release says of its commit).
 release() {  # ARGUMENTS...: scripts/release.sh on the exe under test, its output in $work/release.log
