@@ -18,23 +18,15 @@ template_state() { find "$template" -printf '%P %y %s %m %i %T@ %C@\n' | LC_ALL=
 before=$(template_state)
 
 # Where Wine runs in a virtual machine that qemu emulates (this machine cannot run 32-bit code), one
-# machine is booted for the whole run, and CTest gives each Wine case a slot: the machine keeps a
-# warm session for each slot and runs the slot's cases in it one after another. docs/harness.md
-# says how many slots, and why. Where bwrap runs Wine, each case gets a fresh session of its own.
+# machine is booted for the whole run, and it runs each case in a warm session that served earlier
+# cases; docs/harness.md says why, and why four at a time. Where bwrap runs Wine, each case gets a
+# fresh session of its own.
 status=0
 if scripts/wine/runs-32bit-code.py; then
   ctest --preset win32 -j2 || status=$?
 else
   echo "test: this machine cannot run 32-bit code; Wine runs in one virtual machine that qemu emulates (slower)"
-  slots=${QELPAD_SLOTS:-3}
-  spec=$root/build/win32/wine-slots.json
-  python3 -c 'import json, sys
-slot = lambda i: {"id": str(i), "slots": 1}
-print(json.dumps({"version": {"major": 1, "minor": 0},
-                  "local": [{"wine": [slot(i + 1) for i in range(int(sys.argv[1]))], "screen": [slot(1)]}]}))' \
-    "$slots" >"$spec"
-  scripts/wine-run.sh --shared-machine -- \
-    ctest --preset win32 -j$((slots + 2)) --resource-spec-file "$spec" || status=$?
+  scripts/wine-run.sh --shared-machine -- ctest --preset win32 -j"${QELPAD_TEST_JOBS:-4}" || status=$?
 fi
 if [ "$(template_state)" = "$before" ]; then
   echo "test: the prefix template is as it was before the run ($template)"

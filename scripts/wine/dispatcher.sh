@@ -2,8 +2,8 @@
 # The virtual machine's dispatcher: its first process once its disks and shares are mounted (the
 # host driver's boot script starts it, as root, from the initramfs that scripts/wine-root.sh makes).
 # It runs each program that the host driver (scripts/wine/host.py) hands it, in a Wine session
-# (scripts/wine/session.sh): a fresh one of its own, or the warm session of a slot, which serves
-# run after run of its slot.
+# (scripts/wine/session.sh): a fresh one of its own, or a warm one that serves one run after
+# another.
 #   dispatcher.sh MACHINE_DIR
 #
 # The hand-off, through MACHINE_DIR (the host's folder, shared over 9p at the same path):
@@ -15,14 +15,14 @@
 # |                        |            |                             | each ended by a NUL                         |
 # | runs/ID/env            | host       | with the run                | NAME=VALUE, each ended by a NUL: the        |
 # |                        |            |                             | session's and the program's environment     |
-# | runs/ID/how            | host       | with the run                | lines NAME=VALUE: slot (the warm session's  |
-# |                        |            |                             | name; none: a session of its own), template |
+# | runs/ID/how            | host       | with the run                | lines NAME=VALUE: warm (1: in a warm        |
+# |                        |            |                             | session; else a fresh one), template        |
 # |                        |            |                             | (the folder the prefix is a layer over;     |
 # |                        |            |                             | none: $WINEPREFIX of env as it is), user    |
 # |                        |            |                             | (UID:GID to run as), cwd, keep (1: copy the |
 # |                        |            |                             | prefix to kept/ afterwards)                 |
 # | runs/ID/beat           | host       | every second                | a counter: a run whose caller stopped       |
-# |                        |            |                             | beating for 30 s is ended                   |
+# |                        |            |                             | beating for 15 s is ended                   |
 # | runs/ID/cancel         | host       | its caller was interrupted  | end the run now                             |
 # | runs/ID/stdout, stderr | machine    | as the program writes       | its output, and the dispatcher's word on it |
 # | runs/ID/kept/          | machine    | before status, with keep=1  | the prefix as the run left it               |
@@ -31,12 +31,10 @@
 # The host removes runs/ID once it has read the status. Its own files in MACHINE_DIR (boot/, pid,
 # template, shared) are not the machine's business.
 #
-# A warm session is kept only while its runs leave it as they found it: after a run that exits
-# other than with 0, that leaves a process of its own behind, or that is ended, the session is
-# thrown away and the slot's next run gets a fresh one. A run that comes for a slot whose last run
-# is still going means that run's caller is gone (CTest gives a slot to one case at a time): that
-# run is ended first. A session serves only runs of its kind (display, dpi, locale, Wine's
-# settings); another kind replaces it.
+# A run in a warm session takes a free one of its kind (the display, DPI, locale and Wine's settings
+# in its environment), or a new one when none is free; CTest's -j bounds how many there are. A
+# session is kept only while its runs leave it as they found it: after a run that exits other than
+# with 0, that leaves a process of its own behind, or that is ended, it is thrown away.
 set -u
 dir=$1
 here=$(cd "$(dirname "$0")" && pwd)
@@ -114,52 +112,56 @@ left_behind() {
   printf '%s; ' "${names[@]}"
 }
 
-# One run, in a subshell of its own (in cgroup run-ID): its session made or reused, its program,
-# the session kept or thrown away, its status.
-run_one() {  # ID
-  local run=$dir/runs/$1 id=$1 slot= template= user=0:0 cwd=/ keep= key value env=() kind= left status
+# The kind of session a run needs: what a session's start makes of the environment (the host
+# sorts it).
+kind_of_run() {  # ID
+  local value kind= env
+  mapfile -d '' env <"$dir/runs/$1/env"
+  for value in "${env[@]}"; do
+    case $value in
+      QELPAD_NO_DISPLAY=* | QELPAD_SCREEN_DPI=* | QELPAD_LOCALE=* | WINE* | LC_* | LANG=*)
+        [ "${value%%=*}" = WINEPREFIX ] || kind+="$value;" ;;
+    esac
+  done
+  echo "$kind"
+}
+
+# One run, in a subshell of its own (in cgroup run-ID), in session NAME: a warm one, made first if
+# it is not there yet, or a fresh one. Then the session kept or thrown away, and the status.
+run_one() {  # ID NAME warm|fresh
+  local run=$dir/runs/$1 id=$1 name=$2 warm= template= user=0:0 cwd=/ keep= key value env=() left status prefix=
+  [ "$3" = fresh ] || warm=1
   echo $BASHPID >"$cgroups/run-$id/cgroup.procs"
   while IFS='=' read -r key value; do
-    case $key in slot | template | user | cwd | keep) printf -v "$key" %s "$value" ;; esac
+    case $key in template | user | cwd | keep) printf -v "$key" %s "$value" ;; esac
   done <"$run/how"
   mapfile -d '' env <"$run/env"
   mapfile -d '' argv <"$run/argv"
-  local name=${slot:-fresh-$id} prefix=
-  # The session's kind: what its start made of the environment (the host sorts it).
-  for value in "${env[@]}"; do
-    case $value in
-      WINEPREFIX=*) prefix=${value#*=} ;;
-      QELPAD_NO_DISPLAY=* | QELPAD_SCREEN_DPI=* | QELPAD_LOCALE=* | WINE* | LC_* | LANG=*) kind+="$value;" ;;
-    esac
-  done
+  for value in "${env[@]}"; do case $value in WINEPREFIX=*) prefix=${value#*=} ;; esac; done
   exec >"$run/stdout" 2>"$run/stderr"
-  if [ ! -e "$sessions/$name/ready" ] || [ "$(<"$sessions/$name/kind")" != "$kind" ]; then
-    end_session "$name"
-  fi
   if [ -e "$sessions/$name/ready" ]; then
     prefix=$(<"$sessions/$name/prefix.path")
   elif ! make_session; then
     echo "wine-run: could not make the session's prefix" >&2
     status=125
-  elif [ -n "$slot" ] && ! as_user "$name" /bin/bash "$here/session.sh" start; then
+  elif [ -n "$warm" ] && ! as_user "$name" /bin/bash "$here/session.sh" start; then
     status=125
   else
-    echo "$kind" >"$sessions/$name/kind"
     touch "$sessions/$name/ready"
   fi
   if [ -z "${status:-}" ]; then
-    if [ -n "$slot" ]; then
+    if [ -n "$warm" ]; then
       as_user "$name.run" /bin/bash "$here/session.sh" run "${argv[@]}"
     else
       as_user "$name.run" /bin/bash "$here/session.sh" "${argv[@]}"
     fi
     status=$?
-    if [ -n "$slot" ] && left=$(left_behind); then
+    if [ -n "$warm" ] && left=$(left_behind); then
       echo "wine-run: the run left processes running in its session, now ended: $left" >&2
       [ "$status" -ne 0 ] || status=125
     fi
   fi
-  if [ -z "$slot" ] || [ "$status" -ne 0 ]; then
+  if [ -z "$warm" ] || [ "$status" -ne 0 ]; then
     [ -z "$keep" ] || cp -a "$prefix" "$run/kept"
     end_session "$name"
   fi
@@ -168,33 +170,45 @@ run_one() {  # ID
 
 # Runs are found in one listing of runs/ five times a second, the running ones checked once a
 # second (every look at the share is a trip into qemu). A run is started once: its folder stays
-# listed until its caller has read the status and removed it.
-declare -A seen running job beat since slot_of run_of
+# listed until its caller has read the status and removed it. A warm session serves one run at a
+# time: session_of[ID] is the run's, busy[NAME] the session's run, kind[NAME] its kind.
+declare -A seen running job beat since session_of busy kind
+warm_sessions=0
 end_run() {  # ID: the run and its session ended; its caller is told 137
   end_cgroup "run-$1"
-  end_session "${slot_of[$1]:-fresh-$1}"
+  end_session "${session_of[$1]}"
   [ -e "$dir/runs/$1/status" ] || echo 137 >"$dir/runs/$1/status" 2>/dev/null
   forget "$1"
 }
-forget() {  # ID
+forget() {  # ID: the run is over; its session, if still there, is free
+  local name=${session_of[$1]}
   rmdir "$cgroups/run-$1" 2>/dev/null
-  [ "${run_of[${slot_of[$1]:-}]:-}" != "$1" ] || unset 'run_of[${slot_of[$1]}]'
-  unset 'running[$1]' 'job[$1]' 'beat[$1]' 'since[$1]' 'slot_of[$1]'
+  unset 'busy[$name]'
+  [ -e "$sessions/$name/ready" ] || unset 'kind[$name]'
+  unset 'running[$1]' 'job[$1]' 'beat[$1]' 'since[$1]' 'session_of[$1]'
 }
 finished() { [ -e "$dir/runs/$1/status" ] || [ ! -d "$dir/runs/$1" ]; }  # ID
+# Sets $name to a free warm session of KIND, or to the name of a new one. Runs that have ended
+# free their sessions first: a case often comes right after the last one ended.
+warm_session() {  # KIND
+  local id
+  for id in "${!running[@]}"; do ! finished "$id" || forget "$id"; done
+  for name in "${!kind[@]}"; do
+    [ "${kind[$name]}" = "$1" ] && [ -z "${busy[$name]:-}" ] && return
+  done
+  warm_sessions=$((warm_sessions + 1))
+  name=warm-$warm_sessions
+}
 start_run() {  # ID
-  local slot last
-  slot=$(setting "$dir/runs/$1/how" slot)
-  if [ -n "$slot" ]; then
-    last=${run_of[$slot]:-}
-    if [ -n "$last" ]; then
-      if finished "$last"; then forget "$last"; else end_run "$last"; fi
-    fi
-    slot_of[$1]=$slot run_of[$slot]=$1
+  local name=fresh-$1 mode=fresh this
+  if [ "$(setting "$dir/runs/$1/how" warm)" = 1 ]; then
+    this=$(kind_of_run "$1")
+    warm_session "$this"
+    mode=warm kind[$name]=$this busy[$name]=$1
   fi
-  seen[$1]=1 running[$1]=1 since[$1]=$SECONDS beat[$1]=
+  session_of[$1]=$name seen[$1]=1 running[$1]=1 since[$1]=$SECONDS beat[$1]=
   mkdir -p "$cgroups/run-$1"
-  run_one "$1" &
+  run_one "$1" "$name" "$mode" &
   job[$1]=$!
 }
 
@@ -217,7 +231,7 @@ until [ -e "$dir/stop" ]; do
       now=
       read -r now 2>/dev/null <"$run/beat"
       if [ "$now" != "${beat[$id]}" ]; then beat[$id]=$now since[$id]=$SECONDS; fi
-      if [ -e "$run/cancel" ] || [ $((SECONDS - since[$id])) -gt 30 ]; then
+      if [ -e "$run/cancel" ] || [ $((SECONDS - since[$id])) -gt 15 ]; then
         end_run "$id"
       elif ! kill -0 "${job[$id]}" 2>/dev/null && ! finished "$id"; then
         echo "wine-run: the machine's dispatcher lost this run" >>"$run/stderr"

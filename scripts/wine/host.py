@@ -13,9 +13,9 @@ Prints the folder of the prefix template, made first when it is missing.
 
   wine-run.sh --shared-machine [--bind DIR]... [--] COMMAND [ARGUMENTS...]
 Runs COMMAND (CTest) with one virtual machine booted for the whole of it, where Wine needs one: each
-run of wine-run.sh that COMMAND starts hands its program to that machine. A run that CTest gave a
-slot (RESOURCE_GROUPS, tests/CMakeLists.txt) runs in that slot's warm session, one after another;
-any other in a fresh session of its own. Where 32-bit code runs here, COMMAND simply runs.
+run of wine-run.sh that COMMAND starts hands its program to that machine, which runs it in a warm
+session, one that served earlier runs of its kind (or in a fresh one of its own, with
+QELPAD_FRESH_SESSION=1). Where 32-bit code runs here, COMMAND simply runs.
 
 Where this machine runs 32-bit code, a run enters the root with bwrap (scripts/wine/sandbox.sh).
 Elsewhere it boots the root in a virtual machine that qemu emulates, with the root and the template
@@ -25,7 +25,8 @@ hand-off). docs/harness.md says what this costs and why it is built so.
 
 QELPAD_WINE_TEMPLATE  the prefix template (default: in the cache beside the Wine root, named by what
                       makes it); made on first use
-QELPAD_KEEP_PREFIX    a folder to keep the used prefix in, for a look afterwards
+QELPAD_KEEP_PREFIX    a folder to keep the used prefix in, for a look afterwards (a fresh session)
+QELPAD_FRESH_SESSION  1: a fresh session of its own also beside the shared machine
 QELPAD_SCREEN_DPI     the screen's scale in dots per inch (96 unless set)
 QELPAD_NO_DISPLAY     1: no X display; windows are made by Wine's null display driver
 QELPAD_LOCALE         the locale inside (LC_ALL), e.g. zh_CN.UTF-8; the root has it, this machine need not
@@ -281,17 +282,6 @@ class Machine:
         return int(status) if status else 125
 
 
-def ctest_slot():
-    """The slot CTest gave this case (RESOURCE_GROUPS of one group, as tests/CMakeLists.txt asks),
-    as 'TYPE-ID', or None."""
-    if os.environ.get("CTEST_RESOURCE_GROUP_COUNT") != "1":
-        return None
-    kind = os.environ.get("CTEST_RESOURCE_GROUP_0", "")
-    given = dict(item.split(":", 1) for item in os.environ.get(f"CTEST_RESOURCE_GROUP_0_{kind.upper()}", "").split(",")
-                 if ":" in item)
-    return f"{kind}-{given['id']}" if kind and "id" in given else None
-
-
 class SharedMachine:
     """What a run learns of the machine that --shared-machine booted: its folder, its qemu, the
     template it was booted with and the folders it shares."""
@@ -389,10 +379,10 @@ def enter_root(argv, env, root, initrd, vm, binds, template, host_display=False)
         return subprocess.run([HERE / "sandbox.sh", root, *options, "--", *argv], env=full).returncode
 
 
-def how(template, slot=None):
-    """The run's line in the hand-off (see the dispatcher)."""
+def how(template, warm=False):
+    """The run's lines in the hand-off (see the dispatcher)."""
     keep = "1" if os.environ.get("QELPAD_KEEP_PREFIX") else ""
-    return {"slot": slot or "", "template": template or "", "user": f"{os.getuid()}:{os.getgid()}",
+    return {"warm": "1" if warm else "", "template": template or "", "user": f"{os.getuid()}:{os.getgid()}",
             "cwd": os.getcwd(), "keep": keep}
 
 
@@ -414,15 +404,15 @@ def shared_machine(command, root, initrd, template, binds):
 
 
 def run_program(argv, binds, host_display):
-    """One program or command, in the shared machine when there is one that sees its folders (in
-    the warm session of its slot, if CTest gave it one), else in a session of its own."""
+    """One program or command, in the shared machine when there is one that sees its folders (in a
+    warm session, unless it asks for one of its own), else in a session of its own."""
     env = passed_on_environment(WINEPREFIX=None)
     shared = SharedMachine.from_environment()
     if shared and not os.environ.get("QELPAD_WINE_TEMPLATE") and shared.sees(binds):
         if host_display:
             say("the virtual machine has no access to this display; using Xvfb")
-        slot = None if os.environ.get("QELPAD_KEEP_PREFIX") else ctest_slot()
-        return shared.machine.run(argv, env, how(shared.template, slot))
+        fresh = os.environ.get("QELPAD_FRESH_SESSION") or os.environ.get("QELPAD_KEEP_PREFIX")
+        return shared.machine.run(argv, env, how(shared.template, warm=not fresh))
     root, initrd, vm, template = prepared(binds)
     if vm and host_display:
         say("the virtual machine has no access to this display; using Xvfb")
