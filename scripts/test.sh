@@ -19,14 +19,14 @@ before=$(template_state)
 
 # Where Wine runs in a virtual machine that qemu emulates (this machine cannot run 32-bit code), one
 # machine is booted for the whole run, and it runs each case in a warm session that served earlier
-# cases; docs/harness.md says why, and why four at a time. Where bwrap runs Wine, each case gets a
+# cases; docs/harness.md says why. Where bwrap runs Wine, each case gets a
 # fresh session of its own.
 status=0
 if scripts/wine/runs-32bit-code.py; then
   ctest --preset win32 -j2 || status=$?
 else
   echo "test: this machine cannot run 32-bit code; Wine runs in one virtual machine that qemu emulates (slower)"
-  scripts/wine-run.sh --shared-machine -- ctest --preset win32 -j"${QELPAD_TEST_JOBS:-4}" || status=$?
+  scripts/wine-run.sh --shared-machine -- ctest --preset win32 -j"${QELPAD_TEST_JOBS:-3}" || status=$?
 fi
 if [ "$(template_state)" = "$before" ]; then
   echo "test: the prefix template is as it was before the run ($template)"
