@@ -19,8 +19,7 @@ before=$(template_state)
 
 # Where Wine runs in a virtual machine that qemu emulates (this machine cannot run 32-bit code), one
 # machine is booted for the whole run, and it runs each case in a warm session that served earlier
-# cases; docs/harness.md says why. Where bwrap runs Wine, each case gets a
-# fresh session of its own.
+# cases; docs/harness.md says why. Where bwrap runs Wine, each case gets a fresh session of its own.
 status=0
 if scripts/wine/runs-32bit-code.py; then
   ctest --preset win32 -j2 || status=$?

@@ -36,6 +36,7 @@ QELPAD_WINE_MACHINE   set by --shared-machine: the folder through which runs rea
 """
 import contextlib
 import fcntl
+import functools
 import gzip
 import hashlib
 import os
@@ -74,7 +75,9 @@ def runs_32bit_code():
     return subprocess.run([sys.executable, HERE / "runs-32bit-code.py"]).returncode == 0
 
 
+@functools.cache
 def use_vm():
+    """Whether Wine runs in the virtual machine here: asked once a run (the probe is a process)."""
     choice = os.environ.get("QELPAD_WINE_VM", "")
     return choice == "1" or (choice != "0" and not runs_32bit_code())
 
@@ -408,15 +411,15 @@ def run_program(argv, binds, host_display):
     warm session, unless it asks for one of its own), else in a session of its own."""
     env = passed_on_environment(WINEPREFIX=None)
     shared = SharedMachine.from_environment()
-    if shared and not os.environ.get("QELPAD_WINE_TEMPLATE") and shared.sees(binds):
-        if host_display:
-            say("the virtual machine has no access to this display; using Xvfb")
+    if shared and (os.environ.get("QELPAD_WINE_TEMPLATE") or not shared.sees(binds)):
+        shared = None  # a template of its own, or a folder that machine does not share
+    if host_display and (shared or use_vm()):
+        say("the virtual machine has no access to this display; using Xvfb")
+        host_display = False
+    if shared:
         fresh = os.environ.get("QELPAD_FRESH_SESSION") or os.environ.get("QELPAD_KEEP_PREFIX")
         return shared.machine.run(argv, env, how(shared.template, warm=not fresh))
     root, initrd, vm, template = prepared(binds)
-    if vm and host_display:
-        say("the virtual machine has no access to this display; using Xvfb")
-        host_display = False
     return enter_root(argv, env, root, initrd, vm, binds, template, host_display)
 
 

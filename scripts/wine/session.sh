@@ -23,18 +23,6 @@ dir=${QELPAD_SESSION_DIR:-/tmp}
 
 fail() { echo "wine-run: $*" >&2; exit 125; }
 
-# Waits SECONDS (a fraction allowed) without starting a process: in the emulated machine every fork
-# and exec of sleep costs milliseconds. Reads from a pipe held open at both ends, so nothing arrives.
-nap_fd=
-nap() {  # SECONDS
-  if [ -z "$nap_fd" ]; then
-    local pipe
-    pipe=$(mktemp -u "$dir/nap.XXXXXX") && mkfifo "$pipe" && exec {nap_fd}<>"$pipe" && rm -f "$pipe" ||
-      { sleep "$1"; return; }
-  fi
-  read -r -t "$1" -u "$nap_fd" _ || :
-}
-
 # A .reg file of this folder as regedit reads it (UTF-16 with its mark), imported into the prefix.
 import_reg() {  # NAME
   { printf '\xff\xfe'; sed 's/$/\r/' "$here/$1" | iconv -f UTF-8 -t UTF-16LE; } >"$dir/$1"
@@ -63,10 +51,16 @@ set_display() {
 
 begin() {
   if uses_display; then
-    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$dir/display" >/dev/null 2>&1 &
+    # Xvfb writes its display's number to descriptor 3 once it takes clients: read from a pipe, it
+    # is waited for without looking again and again (a start of sleep costs milliseconds emulated).
+    local ready=$dir/display.ready number=
+    rm -f "$ready" && mkfifo "$ready" || fail "could not make $ready"
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$ready" >/dev/null 2>&1 &
     echo $! >"$dir/xvfb.pid"
-    for _ in $(seq 600); do [ -s "$dir/display" ] && break; nap 0.05; done
-    [ -s "$dir/display" ] || fail "Xvfb did not start"
+    read -r -t 30 number <"$ready"
+    rm -f "$ready"
+    [ -n "$number" ] || fail "Xvfb did not start"
+    echo "$number" >"$dir/display"
   fi
   set_display
   # Wine 10 reads a monitor's DPI once, when the session's desktop starts: it is written into the
