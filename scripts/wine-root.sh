@@ -31,15 +31,19 @@ packages=(
 i386_package=libwine:i386
 i386_dlls_from=usr/lib/i386-linux-gnu/wine/i386-windows
 i386_dlls_to=usr/lib/x86_64-linux-gnu/wine/i386-windows
+# ... each DLL then given an address of its own, where Wine maps it without relocating it
+# (wine/rebase-dlls.py says why); the program's digest is part of the recipe.
+rebase=$(sha256sum "$here/wine/rebase-dlls.py" | cut -c1-16)
 # The kernel of the virtual machine, and the modules its initramfs loads to reach the root.
 vm_dir=opt/qelpad-vm
 # (each with the modules it needs; virtio_pci is built in)
 vm_modules="virtio_blk crc32c_generic ext4 overlay 9pnet_virtio 9p"
 
 # The machine's own programs, in its initramfs: its first process (as /init) and what that hands on.
-machine_files=(vm-init.sh dispatcher.sh session.sh font-links.reg)
+# launcher.c is built into launcher.exe there.
+machine_files=(vm-init.sh dispatcher.sh session.sh font-links.reg launcher.c)
 
-recipe="$suite ${packages[*]} $i386_package $i386_dlls_from $i386_dlls_to $vm_dir $vm_modules v3"
+recipe="$suite ${packages[*]} $i386_package $i386_dlls_from $i386_dlls_to rebase-$rebase $vm_dir $vm_modules v3"
 key=$(printf '%s' "$recipe" | sha256sum | cut -c1-16)
 cache=${QELPAD_CACHE:-${XDG_CACHE_HOME:-${HOME:-/root}/.cache}/qelpad}
 root=$cache/wine-root-$key
@@ -95,6 +99,9 @@ initramfs() {
     cp -r "$root/$vm_dir/modules" "$tree/modules"
     (cd "$here/wine" && cp "${machine_files[@]}" "$tree/machine/")
     mv "$tree/machine/vm-init.sh" "$tree/init"
+    i686-w64-mingw32-gcc -std=c11 -O2 -Wall -Wextra -Werror -s -o "$tree/machine/launcher.exe" \
+      "$tree/machine/launcher.c" >&2 || { rm -rf "$tree"; echo "wine-root: launcher.c did not build" >&2; exit 1; }
+    rm "$tree/machine/launcher.c"
     chmod 0755 "$tree/init"
     (cd "$tree" && find . | LC_ALL=C sort | "$root/usr/bin/busybox" cpio -o -H newc 2>/dev/null) |
       gzip -n -1 >"$file.tmp" && mv "$file.tmp" "$file"
@@ -122,6 +129,7 @@ if [ ! -x "$root/usr/lib/wine/wine64" ] || [ ! -f "$root/$vm_dir/modules/order" 
     --customize-hook='chroot "$1" sh -c "cd /tmp && apt-get download -q '"$i386_package"'"' \
     --customize-hook='dpkg-deb -x "$1"/tmp/libwine_*_i386.deb "$1/tmp/i386"' \
     --customize-hook='mkdir -p "$1/'"$i386_dlls_to"'" && cp -a "$1/tmp/i386/'"$i386_dlls_from"'/." "$1/'"$i386_dlls_to"'/"' \
+    --customize-hook='/usr/bin/python3 "'"$here/wine/rebase-dlls.py"'" "$1/'"$i386_dlls_to"'"' \
     --customize-hook='chroot "$1" sh -c "cd /tmp && apt-get download -q \$(apt-cache depends linux-image-amd64 | sed -n \"s/.*Depends: \\(linux-image-[0-9].*\\)/\\1/p\")"' \
     --customize-hook='dpkg-deb -x "$1"/tmp/linux-image-*.deb "$1/tmp/kernel"' \
     --customize-hook='"'"$here/wine-root.sh"'" --kernel "$1"' \

@@ -59,18 +59,26 @@ setting() {  # FILE NAME
   while IFS='=' read -r key value; do [ "$key" != "$2" ] || { echo "$value"; return; }; done <"$1"
 }
 
+# Whether cgroup NAME holds a process. (Its cgroup.procs always has the size 0: it must be read.)
+populated() {  # NAME
+  local pid=
+  read -r pid 2>/dev/null <"$cgroups/$1/cgroup.procs"
+  [ -n "$pid" ]
+}
+
 # Every process in cgroup NAME ended, and the cgroup gone.
 end_cgroup() {  # NAME
   [ -d "$cgroups/$1" ] || return 0
   echo 1 >"$cgroups/$1/cgroup.kill"
-  for _ in $(seq 100); do [ -s "$cgroups/$1/cgroup.procs" ] || break; nap 0.1; done
+  for _ in $(seq 100); do populated "$1" || break; nap 0.1; done
   rmdir "$cgroups/$1" 2>/dev/null
 }
 
 # A session NAME: its folder /tmp/sessions/NAME (prefix, home, scratch), its processes in cgroup
-# NAME and the program of its current run in NAME.run.
+# NAME, its launcher in NAME.launch and the program of its current run in NAME.run.
 end_session() {  # NAME
   end_cgroup "$1.run"
+  end_cgroup "$1.launch"
   end_cgroup "$1"
   umount -l "$sessions/$1/prefix" 2>/dev/null
   rm -rf "${sessions:?}/$1"
@@ -91,7 +99,7 @@ as_user() {  # GROUP COMMAND...
 # or the prefix of env as it is).
 make_session() {
   local home=$sessions/$name
-  mkdir -p "$home/home" "$home/tmp" "$cgroups/$name" "$cgroups/$name.run"
+  mkdir -p "$home/home" "$home/tmp" "$cgroups/$name" "$cgroups/$name.run" "$cgroups/$name.launch"
   if [ -n "$template" ]; then
     prefix=$home/prefix
     mkdir -p "$home/upper" "$home/work" "$prefix"
@@ -105,11 +113,56 @@ make_session() {
 
 # The processes the program left in its cgroup, by name, after giving them a moment to end.
 left_behind() {
-  for _ in $(seq 30); do [ -s "$cgroups/$name.run/cgroup.procs" ] || return 1; nap 0.1; done
+  for _ in $(seq 30); do populated "$name.run" || return 1; nap 0.1; done
   local pid names=()
   while read -r pid; do names+=("$(tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null)"); done \
     <"$cgroups/$name.run/cgroup.procs"
   printf '%s; ' "${names[@]}"
+}
+
+# A warm session starts its Windows programs through its launcher (launcher.c), as one Windows
+# program starts another: named on Wine's command line, a 32-bit program is started by a 64-bit
+# start.exe first, which doubles what its start costs here. The launcher's processes are moved into
+# the run's cgroup while it starts the program, so that the program and what it leaves are the
+# run's, and back once it has started. Without a launcher the session runs them with Wine.
+start_launcher() {
+  local ready=
+  as_user "$name.launch" /bin/bash "$here/session.sh" launcher &&
+    exec {launch_to}<>"$sessions/$name/tmp/launch.in" {launch_from}<>"$sessions/$name/tmp/launch.out" &&
+    read -r -t 60 ready <&"$launch_from"
+  if [ "$ready" = ready ]; then
+    cat "$cgroups/$name.launch/cgroup.procs" >"$sessions/$name/launcher"
+  else
+    echo "wine-run: the session's launcher did not start; Wine starts its programs" >&2
+  fi
+}
+
+# The launcher's answer: WORD and VALUE of its next line. Fails when its processes have all ended.
+launcher_says() {
+  local pid
+  until read -r -t 1 word value <&"$launch_from"; do
+    for pid in "${launcher[@]}"; do ! kill -0 "$pid" 2>/dev/null || continue 2; done
+    echo "wine-run: the session's launcher (processes ${launcher[*]}) has ended: $(<"$sessions/$name/tmp/launcher.log")" >&2
+    return 1
+  done
+}
+
+# Runs argv through the session's launcher; sets status.
+launch() {
+  local pid word value launcher
+  [ -d "$cwd" ] || cwd=/
+  [ -n "${launch_from:-}" ] ||
+    exec {launch_to}<>"$sessions/$name/tmp/launch.in" {launch_from}<>"$sessions/$name/tmp/launch.out"
+  mapfile -t launcher <"$sessions/$name/launcher"
+  for pid in "${launcher[@]}"; do echo "$pid" >"$cgroups/$name.run/cgroup.procs" 2>/dev/null; done
+  printf '%s\t%s\n' "$run" "$cwd" >&"$launch_to"
+  launcher_says
+  for pid in "${launcher[@]}"; do echo "$pid" >"$cgroups/$name.launch/cgroup.procs" 2>/dev/null; done
+  case $word in
+    started) launcher_says && [ "$word" = exit ] && status=$value || status=125 ;;
+    failed) echo "wine-run: could not start ${argv[0]} (Windows error $value)" >&2; status=125 ;;
+    *) status=125 ;;
+  esac
 }
 
 # The kind of session a run needs: what a session's start makes of the environment (the host
@@ -138,7 +191,8 @@ run_one() {  # ID NAME warm|fresh
   mapfile -d '' env <"$run/env"
   mapfile -d '' argv <"$run/argv"
   for value in "${env[@]}"; do case $value in WINEPREFIX=*) prefix=${value#*=} ;; esac; done
-  exec >"$run/stdout" 2>"$run/stderr"
+  # Appended: the launcher's program writes to these files too.
+  exec >>"$run/stdout" 2>>"$run/stderr"
   if [ -e "$sessions/$name/ready" ]; then
     prefix=$(<"$sessions/$name/prefix.path")
   elif ! make_session; then
@@ -147,15 +201,19 @@ run_one() {  # ID NAME warm|fresh
   elif [ -n "$warm" ] && ! as_user "$name" /bin/bash "$here/session.sh" start; then
     status=125
   else
+    [ -z "$warm" ] || start_launcher
     touch "$sessions/$name/ready"
   fi
   if [ -z "${status:-}" ]; then
-    if [ -n "$warm" ]; then
+    if [ -n "$warm" ] && [ -e "$sessions/$name/launcher" ] && [[ ${argv[0]} == */*.[eE][xX][eE] ]]; then
+      launch
+    elif [ -n "$warm" ]; then
       as_user "$name.run" /bin/bash "$here/session.sh" run "${argv[@]}"
+      status=$?
     else
       as_user "$name.run" /bin/bash "$here/session.sh" "${argv[@]}"
+      status=$?
     fi
-    status=$?
     if [ -n "$warm" ] && left=$(left_behind); then
       echo "wine-run: the run left processes running in its session, now ended: $left" >&2
       [ "$status" -ne 0 ] || status=125

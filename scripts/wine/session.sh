@@ -4,6 +4,8 @@
 # another.
 #   session.sh start                                  makes the session and its first process's set-up
 #   session.sh run PROGRAM.exe|COMMAND [ARGUMENTS...]  runs one in it; exits with its exit code
+#   session.sh launcher                               starts launcher.exe in it, which starts the
+#                                                     session's programs itself (launcher.c)
 #   session.sh stop                                   ends the wineserver, every Windows process and the display
 #   session.sh PROGRAM.exe|COMMAND [ARGUMENTS...]      the three: one program in a session of its own
 # WINEPREFIX              the prefix: a layer over the template, or the template being made
@@ -90,6 +92,15 @@ start() {
   "$wine" rundll32.exe user32.dll,WaitMessage </dev/null >/dev/null 2>&1 &
 }
 
+# The launcher reads its requests from the pipe launch.in of the session's folder and answers on
+# launch.out; the dispatcher holds both open. Its own messages go to launcher.log there.
+launcher() {
+  set_display
+  rm -f "$dir/launch.in" "$dir/launch.out" && mkfifo "$dir/launch.in" "$dir/launch.out" ||
+    fail "could not make the launcher's pipes"
+  "$wine" "$here/launcher.exe" <>"$dir/launch.in" 1<>"$dir/launch.out" 2>"$dir/launcher.log" &
+}
+
 run() {  # PROGRAM.exe|COMMAND [ARGUMENTS...]
   set_display
   case $1 in
@@ -110,7 +121,7 @@ stop() {
 }
 
 case ${1:-} in
-  start | stop) "$1" ;;
+  start | stop | launcher) "$1" ;;
   run) shift; run "$@" ;;
   *)
     begin

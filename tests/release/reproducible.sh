@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Builds the release (Qelpad80Remover.exe and Qelpad80RemoverCli.exe) twice from the same sources, in two
-# folders of different names and one after the other, and compares the exes byte for byte; when given the
-# folder of the exes the tests run, they must be the same bytes too. Exits non-zero when they differ or
-# when any names a folder it was built in.
+# Builds the release (Qelpad80Remover.exe and Qelpad80RemoverCli.exe) from a clean copy of the sources
+# and compares the exes byte for byte with another build in a folder of another name: the folder of the
+# exes the tests run when it is given (built from the checkout itself), else a second clean copy built
+# after the first. Exits non-zero when they differ or when one names a folder it was built in.
 # Then the first copy becomes a git repository of its own and scripts/release.sh there releases its build:
 # BUILDINFO names the commit, the version and the tools; a tree with changes is refused and nothing written,
 # and with --allow-changes the release goes on and says so.
@@ -32,26 +32,31 @@ build() {  # SOURCE-FOLDER BUILD-FOLDER
 }
 
 first=$work/first/src
-second=$work/second-build-elsewhere/qelpad-sources
 copy_sources "$first"
-copy_sources "$second"
 build "$first" "$work/first/win32"
-build "$second" "$work/second-build-elsewhere/out-win32"
+# The other build and the folder it must not name. The tests' build differs from a clean one in
+# every path (sources, build folder) and was built step by step: a second clean build adds nothing
+# to it but half of this check's time, taken from the processors the tests run on.
+if [ -n "$tested" ]; then
+  other_build=$tested other_sources=$root
+else
+  other_sources=$work/second-build-elsewhere/qelpad-sources other_build=$work/second-build-elsewhere/out-win32
+  copy_sources "$other_sources"
+  build "$other_sources" "$other_build"
+fi
 
 for exe in "${exes[@]}"; do
-  a=$work/first/win32/$exe
-  for other in "$work/second-build-elsewhere/out-win32/$exe" ${tested:+"$tested/$exe"}; do
-    if cmp -s "$a" "$other"; then
-      echo "reproducible: $other identical ($(stat -c %s "$a") bytes, sha256 $(sha256sum "$a" | cut -c1-16)...)"
-    else
-      echo "reproducible: $other DIFFERS from a clean build: $(stat -c %s "$a") and $(stat -c %s "$other") bytes; first differences:" >&2
-      cmp -l "$a" "$other" | head -n 10 >&2 || true
-      failed=1
-    fi
-  done
-  for built in "$a" "$work/second-build-elsewhere/out-win32/$exe"; do
-    if grep -a -q -F "$work" "$built"; then
-      echo "reproducible: $built names the folder it was built in" >&2
+  a=$work/first/win32/$exe other=$other_build/$exe
+  if cmp -s "$a" "$other"; then
+    echo "reproducible: $other identical ($(stat -c %s "$a") bytes, sha256 $(sha256sum "$a" | cut -c1-16)...)"
+  else
+    echo "reproducible: $other DIFFERS from a clean build: $(stat -c %s "$a") and $(stat -c %s "$other") bytes; first differences:" >&2
+    cmp -l "$a" "$other" | head -n 10 >&2 || true
+    failed=1
+  fi
+  for built in "$a:$work" "$other:$other_sources" "$other:$other_build"; do
+    if grep -a -q -F "${built#*:}" "${built%%:*}"; then
+      echo "reproducible: ${built%%:*} names the folder it was built in (${built#*:})" >&2
       failed=1
     fi
   done
