@@ -126,10 +126,12 @@ left_behind() {
 # the run's cgroup while it starts the program, so that the program and what it leaves are the
 # run's, and back once it has started. Without a launcher the session runs them with Wine.
 start_launcher() {
-  local ready=
+  local ready= rest=
   as_user "$name.launch" /bin/bash "$here/session.sh" launcher &&
     exec {launch_to}<>"$sessions/$name/tmp/launch.in" {launch_from}<>"$sessions/$name/tmp/launch.out" &&
     read -r -t 60 ready <&"$launch_from"
+  # A read that timed out in the middle of the line keeps what it had read: the rest follows.
+  [ -z "$ready" ] || [ "$ready" = ready ] || { read -r -t 5 rest <&"$launch_from"; ready+=$rest; }
   if [ "$ready" = ready ]; then
     cat "$cgroups/$name.launch/cgroup.procs" >"$sessions/$name/launcher"
   else
@@ -138,13 +140,17 @@ start_launcher() {
 }
 
 # The launcher's answer: WORD and VALUE of its next line. Fails when its processes have all ended.
+# A read that times out keeps what it had read of the line, which the next read goes on with.
 launcher_says() {
-  local pid
-  until read -r -t 1 word value <&"$launch_from"; do
+  local pid part line=
+  until IFS= read -r -t 1 part <&"$launch_from"; do
+    line+=$part
     for pid in "${launcher[@]}"; do ! kill -0 "$pid" 2>/dev/null || continue 2; done
     echo "wine-run: the session's launcher (processes ${launcher[*]}) has ended: $(<"$sessions/$name/tmp/launcher.log")" >&2
     return 1
   done
+  line+=$part
+  word=${line%% *} value=${line#* }
 }
 
 # Runs argv through the session's launcher; sets status.
@@ -159,9 +165,16 @@ launch() {
   launcher_says
   for pid in "${launcher[@]}"; do echo "$pid" >"$cgroups/$name.launch/cgroup.procs" 2>/dev/null; done
   case $word in
-    started) launcher_says && [ "$word" = exit ] && status=$value || status=125 ;;
+    started)
+      if launcher_says && [ "$word" = exit ]; then
+        status=$value
+      else
+        echo "wine-run: the session's launcher did not say how the program ended (\"$word $value\")" >&2
+        status=125
+      fi ;;
     failed) echo "wine-run: could not start ${argv[0]} (Windows error $value)" >&2; status=125 ;;
-    *) status=125 ;;
+    *) echo "wine-run: the session's launcher did not say whether it started the program (\"$word $value\")" >&2
+      status=125 ;;
   esac
 }
 
