@@ -222,11 +222,13 @@ class Machine:
     def alive(self):
         if self.process:
             return self.process.poll() is None
+        # Known by its pid alone (the shared machine): a qemu that has ended stays a zombie until the
+        # driver that booted it reaps it, and a zombie takes signals.
         try:
-            os.kill(self.pid, 0)
-            return True
-        except OSError:
+            state = Path(f"/proc/{self.pid}/stat").read_text().rsplit(")", 1)[1].split()[0]
+        except (OSError, IndexError):
             return False
+        return state != "Z"
 
     def console(self):
         try:
@@ -391,6 +393,10 @@ def how(template, warm=False):
 
 # ---- The commands ---------------------------------------------------------------------------------
 
+def exit_status(code):
+    return f"killed by signal {-code}" if code < 0 else f"exit code {code}"
+
+
 def shared_machine(command, root, initrd, template, binds):
     """Boots one machine for the whole of COMMAND, which finds it through QELPAD_WINE_MACHINE."""
     with tempfile.TemporaryDirectory(prefix="qelpad-machine.") as folder:
@@ -401,7 +407,22 @@ def shared_machine(command, root, initrd, template, binds):
             (machine.folder / "template").write_text(f"{template}\n")
             (machine.folder / "pid").write_text(f"{machine.pid}\n")
             say(f"one virtual machine for this run, up in {time.monotonic() - started:.0f} s")
-            return subprocess.run(command, env=dict(os.environ, QELPAD_WINE_MACHINE=folder)).returncode
+            # The command is waited for as subprocess.run would (ended if this driver is
+            # interrupted); a machine that ends meanwhile is said at once, with how it ended.
+            with subprocess.Popen(command, env=dict(os.environ, QELPAD_WINE_MACHINE=folder)) as process:
+                try:
+                    while True:
+                        try:
+                            return process.wait(timeout=1)
+                        except subprocess.TimeoutExpired:
+                            pass
+                        if not machine.alive():
+                            say(f"the virtual machine ended during the run ({exit_status(machine.process.returncode)});"
+                                f" its console:\n{machine.console()}")
+                            return process.wait()
+                except BaseException:
+                    process.kill()
+                    raise
         finally:
             machine.stop()
 
