@@ -393,6 +393,21 @@ def how(template, warm=False):
 
 # ---- The commands ---------------------------------------------------------------------------------
 
+def end_group(process):
+    """Asks every process of the group that PROCESS leads to end, gives them 10 s to clean up after
+    themselves, then kills what is left."""
+    try:
+        os.killpg(process.pid, signal.SIGTERM)
+        deadline = time.monotonic() + 10
+        while time.monotonic() < deadline:
+            time.sleep(0.2)
+            process.poll()  # the leader, once ended, is no longer counted
+            os.killpg(process.pid, 0)
+        os.killpg(process.pid, signal.SIGKILL)
+    except ProcessLookupError:
+        pass
+
+
 def exit_status(code):
     return f"killed by signal {-code}" if code < 0 else f"exit code {code}"
 
@@ -407,9 +422,11 @@ def shared_machine(command, root, initrd, template, binds):
             (machine.folder / "template").write_text(f"{template}\n")
             (machine.folder / "pid").write_text(f"{machine.pid}\n")
             say(f"one virtual machine for this run, up in {time.monotonic() - started:.0f} s")
-            # The command is waited for as subprocess.run would (ended if this driver is
-            # interrupted); a machine that ends meanwhile is said at once, with how it ended.
-            with subprocess.Popen(command, env=dict(os.environ, QELPAD_WINE_MACHINE=folder)) as process:
+            # A machine that ends while the command runs is said at once, with how it ended. The
+            # command runs in a process group of its own: if this driver is interrupted, all of it
+            # is ended (CTest's cases that run on this machine, such as the release checks, too).
+            with subprocess.Popen(command, env=dict(os.environ, QELPAD_WINE_MACHINE=folder),
+                                  process_group=0) as process:
                 try:
                     while True:
                         try:
@@ -421,7 +438,7 @@ def shared_machine(command, root, initrd, template, binds):
                                 f" its console:\n{machine.console()}")
                             return process.wait()
                 except BaseException:
-                    process.kill()
+                    end_group(process)
                     raise
         finally:
             machine.stop()
