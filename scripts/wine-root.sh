@@ -99,7 +99,7 @@ initramfs() {
     cp -r "$root/$vm_dir/modules" "$tree/modules"
     (cd "$here/wine" && cp "${machine_files[@]}" "$tree/machine/")
     mv "$tree/machine/vm-init.sh" "$tree/init"
-    i686-w64-mingw32-gcc -std=c11 -O2 -Wall -Wextra -Werror -s -o "$tree/machine/launcher.exe" \
+    i686-w64-mingw32-gcc-posix -std=c11 -O2 -Wall -Wextra -Werror -s -o "$tree/machine/launcher.exe" \
       "$tree/machine/launcher.c" >&2 || { rm -rf "$tree"; echo "wine-root: launcher.c did not build" >&2; exit 1; }
     rm "$tree/machine/launcher.c"
     chmod 0755 "$tree/init"

@@ -126,17 +126,19 @@ left_behind() {
 # the run's cgroup while it starts the program, so that the program and what it leaves are the
 # run's, and back once it has started. Without a launcher the session runs them with Wine.
 start_launcher() {
-  local ready= rest=
-  as_user "$name.launch" /bin/bash "$here/session.sh" launcher &&
-    exec {launch_to}<>"$sessions/$name/tmp/launch.in" {launch_from}<>"$sessions/$name/tmp/launch.out" &&
-    read -r -t 60 ready <&"$launch_from"
-  # A read that timed out in the middle of the line keeps what it had read: the rest follows.
-  [ -z "$ready" ] || [ "$ready" = ready ] || { read -r -t 5 rest <&"$launch_from"; ready+=$rest; }
-  if [ "$ready" = ready ]; then
+  local launcher word value
+  if as_user "$name.launch" /bin/bash "$here/session.sh" launcher && launcher_pipes &&
+    mapfile -t launcher <"$cgroups/$name.launch/cgroup.procs" && launcher_says && [ "$word" = ready ]; then
     cat "$cgroups/$name.launch/cgroup.procs" >"$sessions/$name/launcher"
   else
     echo "wine-run: the session's launcher did not start; Wine starts its programs" >&2
   fi
+}
+
+# The launcher's pipes, opened once by a run of the session (at both ends: never a wait to open).
+launcher_pipes() {
+  [ -n "${launch_from:-}" ] ||
+    exec {launch_to}<>"$sessions/$name/tmp/launch.in" {launch_from}<>"$sessions/$name/tmp/launch.out"
 }
 
 # The launcher's answer: WORD and VALUE of its next line. Fails when its processes have all ended.
@@ -157,8 +159,7 @@ launcher_says() {
 launch() {
   local pid word value launcher
   [ -d "$cwd" ] || cwd=/
-  [ -n "${launch_from:-}" ] ||
-    exec {launch_to}<>"$sessions/$name/tmp/launch.in" {launch_from}<>"$sessions/$name/tmp/launch.out"
+  launcher_pipes
   mapfile -t launcher <"$sessions/$name/launcher"
   for pid in "${launcher[@]}"; do echo "$pid" >"$cgroups/$name.run/cgroup.procs" 2>/dev/null; done
   printf '%s\t%s\n' "$run" "$cwd" >&"$launch_to"

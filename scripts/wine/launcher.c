@@ -73,11 +73,16 @@ static wchar_t *DosPath(const char *path, const char *folder) {
     return dos.text;
 }
 
-/* The whole of FOLDER/NAME, ended by a NUL (*SIZE bytes before it); NULL when it cannot be read. */
-static char *ReadWhole(const char *folder, const char *name, DWORD *size) {
+/* The file NAME of the Linux folder FOLDER, as drive Z: names it. */
+static wchar_t *FileIn(const char *folder, const char *name) {
     char path[MAX_PATH * 2];
     snprintf(path, sizeof(path), "%s/%s", folder, name);
-    wchar_t *dos = DosPath(path, "/");
+    return DosPath(path, "/");
+}
+
+/* The whole of FOLDER/NAME, ended by a NUL (*SIZE bytes before it); NULL when it cannot be read. */
+static char *ReadWhole(const char *folder, const char *name, DWORD *size) {
+    wchar_t *dos = FileIn(folder, name);
     const HANDLE file = CreateFileW(dos, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
     free(dos);
     if (file == INVALID_HANDLE_VALUE) return NULL;
@@ -146,9 +151,7 @@ static HANDLE OpenInherited(const wchar_t *path, DWORD access, DWORD disposition
 }
 
 static HANDLE OpenOutput(const char *folder, const char *name) {
-    char path[MAX_PATH * 2];
-    snprintf(path, sizeof(path), "%s/%s", folder, name);
-    wchar_t *dos = DosPath(path, "/");
+    wchar_t *dos = FileIn(folder, name);
     const HANDLE file = OpenInherited(dos, FILE_APPEND_DATA | SYNCHRONIZE, OPEN_ALWAYS);
     free(dos);
     return file;
