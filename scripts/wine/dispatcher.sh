@@ -26,7 +26,8 @@
 # | runs/ID/cancel         | host       | its caller was interrupted  | end the run now                             |
 # | runs/ID/stdout, stderr | machine    | as the program writes       | its output, and the dispatcher's word on it |
 # | runs/ID/kept/          | machine    | before status, with keep=1  | the prefix as the run left it               |
-# | runs/ID/status         | machine    | last (renamed from .new)    | the exit code; 137 when the run was ended   |
+# | runs/ID/status         | machine    | last, in one write          | the exit code and a newline; 137 when the   |
+# |                        |            |                             | run was ended (the host reads it once whole)|
 # | stop                   | host       | at the end                  | end every run and power off                 |
 # The host removes runs/ID once it has read the status. Its own files in MACHINE_DIR (boot/, pid,
 # template, shared) are not the machine's business.
@@ -53,10 +54,12 @@ echo 2097152 >/sys/kernel/debug/fault_around_bytes
 mkfifo /run/nap && exec {nap_fd}<>/run/nap
 nap() { read -r -t "$1" -u "$nap_fd" _ || :; }
 
-# VALUE of the line NAME=VALUE in FILE.
+# Sets $value to VALUE of the line NAME=VALUE in FILE (empty when there is none).
 setting() {  # FILE NAME
-  local key value
-  while IFS='=' read -r key value; do [ "$key" != "$2" ] || { echo "$value"; return; }; done <"$1"
+  local key
+  value=
+  while IFS='=' read -r key value; do [ "$key" != "$2" ] || return 0; done <"$1"
+  value=
 }
 
 # Whether cgroup NAME holds a process. (Its cgroup.procs always has the size 0: it must be read.)
@@ -68,9 +71,10 @@ populated() {  # NAME
 
 # Every process in cgroup NAME ended, and the cgroup gone.
 end_cgroup() {  # NAME
+  local i
   [ -d "$cgroups/$1" ] || return 0
   echo 1 >"$cgroups/$1/cgroup.kill"
-  for _ in $(seq 100); do populated "$1" || break; nap 0.1; done
+  for ((i = 0; i < 100; i++)); do populated "$1" || break; nap 0.1; done
   rmdir "$cgroups/$1" 2>/dev/null
 }
 
@@ -111,13 +115,14 @@ make_session() {
   echo "$prefix" >"$home/prefix.path"
 }
 
-# The processes the program left in its cgroup, by name, after giving them a moment to end.
+# Whether the program left processes in its cgroup, after giving them a moment to end; sets $left
+# to them, by name.
 left_behind() {
-  for _ in $(seq 30); do populated "$name.run" || return 1; nap 0.1; done
-  local pid names=()
+  local i pid names=()
+  for ((i = 0; i < 30; i++)); do populated "$name.run" || return 1; nap 0.1; done
   while read -r pid; do names+=("$(tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null)"); done \
     <"$cgroups/$name.run/cgroup.procs"
-  printf '%s; ' "${names[@]}"
+  printf -v left '%s; ' "${names[@]}"
 }
 
 # A warm session starts its Windows programs through its launcher (launcher.c), as one Windows
@@ -179,24 +184,24 @@ launch() {
   esac
 }
 
-# The kind of session a run needs: what a session's start makes of the environment (the host
-# sorts it).
+# Sets $this to the kind of session a run needs: what a session's start makes of the environment
+# (the host sorts it).
 kind_of_run() {  # ID
-  local value kind= env
+  local value env
+  this=
   mapfile -d '' env <"$dir/runs/$1/env"
   for value in "${env[@]}"; do
     case $value in
       QELPAD_NO_DISPLAY=* | QELPAD_SCREEN_DPI=* | QELPAD_LOCALE=* | WINE* | LC_* | LANG=*)
-        [ "${value%%=*}" = WINEPREFIX ] || kind+="$value;" ;;
+        [ "${value%%=*}" = WINEPREFIX ] || this+="$value;" ;;
     esac
   done
-  echo "$kind"
 }
 
 # One run, in a subshell of its own (in cgroup run-ID), in session NAME: a warm one, made first if
 # it is not there yet, or a fresh one. Then the session kept or thrown away, and the status.
 run_one() {  # ID NAME warm|fresh
-  local run=$dir/runs/$1 id=$1 name=$2 warm= template= user=0:0 cwd=/ keep= key value env=() left status prefix=
+  local run=$dir/runs/$1 id=$1 name=$2 warm= template= user=0:0 cwd=/ keep= key value env=() left= status prefix=
   [ "$3" = fresh ] || warm=1
   echo $BASHPID >"$cgroups/run-$id/cgroup.procs"
   while IFS='=' read -r key value; do
@@ -208,7 +213,7 @@ run_one() {  # ID NAME warm|fresh
   # Appended: the launcher's program writes to these files too.
   exec >>"$run/stdout" 2>>"$run/stderr"
   if [ -e "$sessions/$name/ready" ]; then
-    prefix=$(<"$sessions/$name/prefix.path")
+    read -r prefix <"$sessions/$name/prefix.path"
   elif ! make_session; then
     echo "wine-run: could not make the session's prefix" >&2
     status=125
@@ -225,10 +230,12 @@ run_one() {  # ID NAME warm|fresh
       as_user "$name.run" /bin/bash "$here/session.sh" run "${argv[@]}"
       status=$?
     else
+      # A prefix over the template is thrown away with the session: nothing to save of it.
+      [ -z "$template" ] || [ -n "$keep" ] || env+=(QELPAD_DISCARD_PREFIX=1)
       as_user "$name.run" /bin/bash "$here/session.sh" "${argv[@]}"
       status=$?
     fi
-    if [ -n "$warm" ] && left=$(left_behind); then
+    if [ -n "$warm" ] && left_behind; then
       echo "wine-run: the run left processes running in its session, now ended: $left" >&2
       [ "$status" -ne 0 ] || status=125
     fi
@@ -237,7 +244,7 @@ run_one() {  # ID NAME warm|fresh
     [ -z "$keep" ] || cp -a "$prefix" "$run/kept"
     end_session "$name"
   fi
-  echo "$status" >"$run/status.new" && mv "$run/status.new" "$run/status"
+  echo "$status" >"$run/status"
 }
 
 # Runs are found in one listing of runs/ five times a second, the running ones checked once a
@@ -272,9 +279,10 @@ warm_session() {  # KIND
   name=warm-$warm_sessions
 }
 start_run() {  # ID
-  local name=fresh-$1 mode=fresh this
-  if [ "$(setting "$dir/runs/$1/how" warm)" = 1 ]; then
-    this=$(kind_of_run "$1")
+  local name=fresh-$1 mode=fresh this value
+  setting "$dir/runs/$1/how" warm
+  if [ "$value" = 1 ]; then
+    kind_of_run "$1"
     warm_session "$this"
     mode=warm kind[$name]=$this busy[$name]=$1
   fi

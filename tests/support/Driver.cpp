@@ -510,11 +510,12 @@ ConsoleRun RunConsoleProgram(const std::wstring& exePath, const std::wstring& ar
     std::wstring commandLine = L"\"" + exePath + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
     PROCESS_INFORMATION info{};
     const UniqueHandle token = elevated ? ElevatedToken() : UniqueHandle();
+    // No console at all: CREATE_NO_WINDOW would give it a hidden one, a conhost process of its own.
+    const DWORD flags = DETACHED_PROCESS;
     const BOOL started = elevated ? ::CreateProcessAsUserW(token.Get(), exePath.c_str(), commandLine.data(), nullptr,
-                                                           nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr,
-                                                           &startup, &info)
-                                  : ::CreateProcessW(exePath.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
-                                                     CREATE_NO_WINDOW, nullptr, nullptr, &startup, &info);
+                                                           nullptr, TRUE, flags, nullptr, nullptr, &startup, &info)
+                                  : ::CreateProcessW(exePath.c_str(), commandLine.data(), nullptr, nullptr, TRUE, flags,
+                                                     nullptr, nullptr, &startup, &info);
     if (!started) Fail("starting " + Installation::Show(exePath));
     UniqueHandle process(info.hProcess);
     ::CloseHandle(info.hThread);
