@@ -212,7 +212,7 @@ class Machine:
             "-smp", os.environ.get("QELPAD_VM_CPUS", str(os.cpu_count())), "-m", str(memory_mb),
             "-cpu", "qemu64,+ssse3,+sse4.1,+sse4.2,+popcnt,+cx16", "-display", "none", "-nic", "none", "-no-reboot",
             "-serial", f"file:{boot}/console.log", "-kernel", root / "opt/qelpad-vm/vmlinuz", "-initrd", boot / "initrd.img",
-            "-append", "console=ttyS0 quiet loglevel=3 panic=-1 norandmaps mitigations=off",
+            "-append", "console=ttyS0 quiet loglevel=3 panic=-1 norandmaps mitigations=off tsc=reliable",
             "-drive", f"file={root}.img,if=virtio,format=raw,readonly=on", *devices])
         machine = cls(folder, process=process)
         deadline = time.monotonic() + 300
