@@ -5,9 +5,13 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
+# As many Wine cases at once as the machine has processors (QELPAD_TEST_JOBS), and the cases that
+# read the screen one at a time (tests/CMakeLists.txt); the release checks that build on the host
+# run beside them.
+jobs=${QELPAD_TEST_JOBS:-$(nproc)}
 
 scripts/install-deps.sh
-cmake --preset win32 >/dev/null
+cmake --preset win32 -DQELPAD_WINE_SLOTS="$jobs" >/dev/null
 cmake --build --preset win32 -j2
 # The Wine root the tests run in, and the template of their prefixes: made once, kept in a cache
 # folder outside the checkout.
@@ -20,13 +24,7 @@ before=$(template_state)
 # Where Wine runs in a virtual machine that qemu emulates (this machine cannot run 32-bit code), one
 # machine is booted for the whole run, and it runs each case in a warm session that served earlier
 # cases; docs/harness.md says why. Where bwrap runs Wine, each case gets a fresh session of its own.
-# CTest runs as many Wine cases at once as the machine has processors (QELPAD_TEST_JOBS), and the
-# cases that read the screen one at a time; the release checks that build on the host run beside them.
-jobs=${QELPAD_TEST_JOBS:-$(nproc)}
-resources=$root/build/win32/test-resources.json
-printf '{"version": {"major": 1, "minor": 0}, "local": [{"wine": [{"id": "0", "slots": %d}], "display": [{"id": "0", "slots": 1}]}]}\n' \
-  "$jobs" >"$resources"
-ctest=(ctest --preset win32 -j$((jobs + 2)) --resource-spec-file "$resources")
+ctest=(ctest --preset win32 -j$((jobs + 2)))
 status=0
 if scripts/wine/runs-32bit-code.py; then
   "${ctest[@]}" || status=$?

@@ -57,7 +57,6 @@ nap() { read -r -t "$1" -u "$nap_fd" _ || :; }
 # Sets $value to VALUE of the line NAME=VALUE in FILE (empty when there is none).
 setting() {  # FILE NAME
   local key
-  value=
   while IFS='=' read -r key value; do [ "$key" != "$2" ] || return 0; done <"$1"
   value=
 }
