@@ -65,6 +65,8 @@ PASSED_ON = re.compile(r"QELPAD_[A-Z0-9_]*|WINE[A-Z]*|LC_[A-Z]*|LANG")
 BEAT_SECONDS = 1.0
 # The exit code of --shared-machine when its machine ended during the command.
 MACHINE_ENDED = 75
+# How many times a machine that ends while it starts is started.
+BOOT_ATTEMPTS = 3
 
 
 class Failure(Exception):
@@ -207,21 +209,30 @@ class Machine:
         (boot / "initrd.img").write_bytes(initrd.read_bytes() + gzip.compress(archive, mtime=0))
         # It ends with this driver, also when the driver is killed. The kernel's settings are
         # explained in docs/harness.md.
-        process = subprocess.Popen([
+        command = [
             "setpriv", "--pdeathsig", "KILL", "--", "qemu-system-x86_64", "-machine", "q35", "-accel", "tcg,thread=multi",
             "-smp", os.environ.get("QELPAD_VM_CPUS", str(os.cpu_count())), "-m", str(memory_mb),
             "-cpu", "qemu64,+ssse3,+sse4.1,+sse4.2,+popcnt,+cx16", "-display", "none", "-nic", "none", "-no-reboot",
             "-serial", f"file:{boot}/console.log", "-kernel", root / "opt/qelpad-vm/vmlinuz", "-initrd", boot / "initrd.img",
             "-append", "console=ttyS0 quiet loglevel=3 panic=-1 norandmaps mitigations=off tsc=reliable",
-            "-drive", f"file={root}.img,if=virtio,format=raw,readonly=on", *devices])
-        machine = cls(folder, process=process)
-        deadline = time.monotonic() + 300
-        while not (folder / "ready").exists():
-            if not machine.alive() or time.monotonic() > deadline:
-                machine.kill()
+            "-drive", f"file={root}.img,if=virtio,format=raw,readonly=on", *devices]
+        # A machine that ends while it starts (rarely, a kernel's fault under emulation; its console
+        # says which) is started again; one that does not start in time is not.
+        for attempt in range(1, BOOT_ATTEMPTS + 1):
+            machine = cls(folder, process=subprocess.Popen(command))
+            deadline = time.monotonic() + 300
+            while not (folder / "ready").exists():
+                if not machine.alive() or time.monotonic() > deadline:
+                    break
+                time.sleep(0.1)
+            else:
+                return machine
+            ended = not machine.alive()
+            machine.kill()
+            if not ended or attempt == BOOT_ATTEMPTS:
                 raise Failure("the virtual machine did not start; its console:\n" + machine.console())
-            time.sleep(0.1)
-        return machine
+            say(f"the virtual machine ended while it started ({exit_status(machine.process.returncode)});"
+                f" starting it again; its console:\n{machine.console()}")
 
     def alive(self):
         if self.process:
