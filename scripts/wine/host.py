@@ -199,6 +199,12 @@ class Machine:
             devices += ["-drive", f"file={template}.img,if=virtio,format=raw,readonly=on"]
         lines.append(f"share machine {shlex.quote(str(folder))} ''")
         devices += ["-virtfs", f"local,path={folder},mount_tag=machine,security_model=none"]
+        # The wake-up line (see wake()): the machine's second serial port reads what is written to
+        # wake.in, and what the machine writes to it goes to wake.out, which nobody reads.
+        for end in ("wake.in", "wake.out"):
+            if not (folder / end).exists():
+                os.mkfifo(folder / end)
+        devices += ["-chardev", f"pipe,id=wake,path={folder}/wake", "-serial", "chardev:wake"]
         # Should the dispatcher ever end otherwise than by powering off, the console says how.
         lines.append(f"/bin/bash /run/machine/dispatcher.sh {shlex.quote(str(folder))}")
         lines.append('echo "wine-run: the dispatcher ended with status $?"; echo o >/proc/sysrq-trigger; sleep 60')
@@ -251,9 +257,21 @@ class Machine:
         except OSError:
             return "(none)"
 
+    def wake(self):
+        """Tells the machine's dispatcher to look at the hand-off folder now: a line on its second
+        serial port. It looks once a second by itself, so a wake-up that cannot be written (the
+        machine ended, or is not reading) is left out."""
+        with contextlib.suppress(OSError):
+            end = os.open(self.folder / "wake.in", os.O_WRONLY | os.O_NONBLOCK)
+            try:
+                os.write(end, b"\n")
+            finally:
+                os.close(end)
+
     def stop(self):
         """Asks the machine to power off, and waits for it (ending it after a minute)."""
         (self.folder / "stop").touch()
+        self.wake()
         try:
             self.process.wait(60)
         except subprocess.TimeoutExpired:
@@ -274,6 +292,7 @@ class Machine:
         (new / "how").write_text("".join(f"{key}={value}\n" for key, value in how.items()))
         run = runs / new.name[len(".new."):]
         new.rename(run)
+        self.wake()
         try:
             beats, next_beat = 0, 0.0
             while not status_of(run).endswith("\n"):
@@ -286,6 +305,7 @@ class Machine:
                 time.sleep(0.02)  # a look here costs next to nothing; the run's end is seen at once
         except BaseException:
             (run / "cancel").touch()
+            self.wake()
             raise
         for name, stream in (("stdout", sys.stdout.buffer), ("stderr", sys.stderr.buffer)):
             with contextlib.suppress(OSError):
