@@ -70,12 +70,19 @@ populated() {  # NAME
   [ -n "$pid" ]
 }
 
+# Whether cgroup NAME is empty, or empties within SECONDS (looked at every 20 ms: a Windows program's
+# Linux process ends a little after Wine has given its exit code).
+emptied() {  # NAME SECONDS
+  local i
+  for ((i = 0; i < $2 * 50; i++)); do populated "$1" || return 0; nap 0.02; done
+  ! populated "$1"
+}
+
 # Every process in cgroup NAME ended, and the cgroup gone.
 end_cgroup() {  # NAME
-  local i
   [ -d "$cgroups/$1" ] || return 0
   echo 1 >"$cgroups/$1/cgroup.kill"
-  for ((i = 0; i < 100; i++)); do populated "$1" || break; nap 0.1; done
+  emptied "$1" 10
   rmdir "$cgroups/$1" 2>/dev/null
 }
 
@@ -119,8 +126,8 @@ make_session() {
 # Whether the program left processes in its cgroup, after giving them a moment to end; sets $left
 # to them, by name.
 left_behind() {
-  local i pid names=()
-  for ((i = 0; i < 150; i++)); do populated "$name.run" || return 1; nap 0.02; done
+  local pid names=()
+  ! emptied "$name.run" 3 || return 1
   while read -r pid; do names+=("$(tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null)"); done \
     <"$cgroups/$name.run/cgroup.procs"
   printf -v left '%s; ' "${names[@]}"
@@ -252,8 +259,8 @@ run_one() {  # ID NAME warm|fresh
 # port, and once a second without one; the running ones are checked once a second. (Every look at
 # the share is a trip into qemu: five a second cost 4% of a processor, and a run waited 0.1 s on
 # average to be seen.) A run is started once: its folder stays listed until its caller has read
-# the status and removed it. A warm session serves one run at a
-# time: session_of[ID] is the run's, busy[NAME] the session's run, kind[NAME] its kind.
+# the status and removed it. A warm session serves one run at a time: session_of[ID] is the run's,
+# busy[NAME] the session's run, kind[NAME] its kind.
 declare -A seen running job beat since session_of busy kind
 warm_sessions=0
 end_run() {  # ID: the run and its session ended; its caller is told 137
@@ -296,7 +303,7 @@ start_run() {  # ID
 }
 
 mkdir -p "$sessions"
-# Without the wake-up line (a machine booted without it), the folder is looked at five times a second.
+# Should the second serial port not open, the folder is looked at five times a second instead.
 wake_fd=$nap_fd wait=0.2
 if stty -F /dev/ttyS1 raw -echo 2>/dev/null && exec {wake_fd}</dev/ttyS1; then wait=1; fi
 touch "$dir/ready"
