@@ -59,9 +59,11 @@ WINE = "/usr/lib/wine/wine64"
 # The template's recipe besides the root: the settings it imports, and how it is made.
 TEMPLATE_SETTINGS = ("prefix.reg", "font-links.reg")
 TEMPLATE_VERSION = "v4"
-# What a made template must hold: the 64-bit and the 32-bit system DLLs that every process loads.
-TEMPLATE_DLLS = ("drive_c/windows/system32/kernel32.dll", "drive_c/windows/syswow64/kernel32.dll",
-                 "drive_c/windows/syswow64/user32.dll")
+# What a made template must hold: its registry, and the 64-bit and 32-bit system DLLs that every
+# process loads (wineboot can end with 0 without them: seen under load, a syswow64 of three files;
+# kept, such a template would fail every later run with c0000135).
+TEMPLATE_FILES = ("system.reg", "drive_c/windows/system32/kernel32.dll", "drive_c/windows/syswow64/kernel32.dll",
+                  "drive_c/windows/syswow64/user32.dll")
 # What of this machine's environment reaches Wine and the tests inside.
 PASSED_ON = re.compile(r"QELPAD_[A-Z0-9_]*|WINE[A-Z]*|LC_[A-Z]*|LANG")
 # How long a run's caller may stay silent before the machine ends the run: its heartbeat's period.
@@ -392,13 +394,10 @@ def prepare_template(template, root, initrd, vm, binds):
                                         QELPAD_LOCALE=None, QELPAD_KEEP_PREFIX=None)
             with output_to(f"{template}.log"):
                 status = enter_root(command, env, root, initrd, vm, binds + [partial], template=None)
-            if status != 0 or not (partial / "system.reg").is_file():
-                raise Failure(f"wineboot or regedit failed in {partial} (see {template}.log)")
-            # wineboot can end with 0 and a prefix without its DLLs (seen under load: a syswow64 of
-            # three files); kept, such a template would fail every later run with c0000135.
-            missing = [name for name in TEMPLATE_DLLS if not (partial / name).is_file()]
-            if missing:
-                raise Failure(f"wineboot left {', '.join(missing)} out of {partial} (see {template}.log)")
+            missing = [name for name in TEMPLATE_FILES if not (partial / name).is_file()]
+            if status != 0 or missing:
+                left_out = f" ({', '.join(missing)} missing)" if missing else ""
+                raise Failure(f"wineboot or regedit failed in {partial}{left_out} (see {template}.log)")
             for name in TEMPLATE_SETTINGS:
                 (partial / name).unlink()
             (partial / ".wine-root").write_text(f"{root} {'vm' if vm else ''}\n")
